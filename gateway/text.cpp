@@ -1,0 +1,21 @@
+// Bounded copying of NUL-terminated text between fixed-size buffers.
+#include "gateway/text.h"
+
+#include <cstring>
+
+size_t CopyText(char* target, size_t size, const char* source, size_t count) {
+    if (size == 0) return 0;
+    size_t n = 0;
+    while (n + 1 < size && n < count && source[n] != '\0') {
+        target[n] = source[n];
+        ++n;
+    }
+    target[n] = '\0';
+    return n;
+}
+
+size_t AppendText(char* target, size_t size, const char* source) {
+    const size_t used = strnlen(target, size);
+    if (used >= size) return used;  // not terminated within bounds: leave it alone
+    return used + CopyText(target + used, size - used, source);
+}
