@@ -1,0 +1,10 @@
+// The program's process-wide records: zero-filled at start, never freed.
+#include "app/app_state.h"
+
+HINSTANCE g_instance;
+HWND g_mainWindow;
+ContactTable g_contacts;
+UserDetails g_userDetails;
+GatewayRequest g_request;
+ReaderBuffers g_readerBuffers;
+char g_welcomeText[WELCOME_TEXT_SIZE];

@@ -1,0 +1,19 @@
+// The program's process-wide records; each is defined once, in app_state.cpp.
+#pragma once
+
+#include <windows.h>
+
+#include "contacts/contact_table.h"
+#include "contacts/settings.h"
+#include "contacts/user_details.h"
+#include "gateway/request.h"
+
+constexpr int WELCOME_TEXT_SIZE = 500;
+
+extern HINSTANCE g_instance;
+extern HWND g_mainWindow;  // recorded by the main window's procedure at the start of every call
+extern ContactTable g_contacts;
+extern UserDetails g_userDetails;
+extern GatewayRequest g_request;
+extern ReaderBuffers g_readerBuffers;
+extern char g_welcomeText[WELCOME_TEXT_SIZE];

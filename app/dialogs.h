@@ -1,0 +1,14 @@
+// The program's windows: one dialog procedure each, the shared drag operation, and the run.
+#pragma once
+
+#include <windows.h>
+
+INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AddContactDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Hands a captionless window to the system's move loop; returns once the mouse button is released.
+void DragWindow(HWND window);
+
+// Start-up, the main window's modal run, the drain of the quit message and the save; the exit code.
+int RunProgram(HINSTANCE instance);

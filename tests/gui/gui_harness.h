@@ -1,0 +1,37 @@
+// Helpers for driving the real dialogs under Wine: catching message boxes, pumping messages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct CaughtBox {
+    std::string title;
+    std::string text;
+    bool hasOwner;
+};
+
+// While alive, every message box shown on this thread is recorded and dismissed with OK.
+class MessageBoxCatcher {
+public:
+    MessageBoxCatcher();
+    ~MessageBoxCatcher();
+    MessageBoxCatcher(const MessageBoxCatcher&) = delete;
+    MessageBoxCatcher& operator=(const MessageBoxCatcher&) = delete;
+
+    const std::vector<CaughtBox>& boxes() const { return boxes_; }
+    void clear() { boxes_.clear(); }
+
+private:
+    static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam);
+    HHOOK hook_;
+    std::vector<CaughtBox> boxes_;
+};
+
+// Dispatches whatever is queued for this thread, for about `milliseconds`.
+void PumpMessages(DWORD milliseconds = 0);
+
+// Window text of a control or window.
+std::string TextOf(HWND window);
+std::string ItemText(HWND dialog, int id);
