@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gateway/delivery.h"
 #include "gateway/text.h"
 
 namespace {
@@ -28,7 +27,8 @@ int CountedLength(const char* message, const char* sender, const char* callback)
            ReadLength(callback, FIELD_READ_SIZE);
 }
 
-SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const SendFields& fields) {
+SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const SendFields& fields,
+                           DeliverFunction deliver) {
     const int counted = CountedLength(fields.message, fields.sender, fields.callback);
 
     char message[FIELD_READ_SIZE];
@@ -55,5 +55,5 @@ SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const 
 
     EncodeMessage(request, message);
     SetPhoneNumber(request, phone);
-    return Box(DeliverRequest(request), TITLE_STATUS, true);
+    return Box(deliver(request), TITLE_STATUS, true);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "contacts/user_details.h"
+#include "gateway/delivery.h"
 #include "gateway/request.h"
 
 // Sizes of the window's read buffers.
@@ -33,5 +34,9 @@ struct SendOutcome {
 // Message, sender and callback lengths, each as read into a 200-byte buffer.
 int CountedLength(const char* message, const char* sender, const char* callback);
 
+using DeliverFunction = const char* (*)(GatewayRequest& request);
+
 // Runs the checks, stores the sender and callback into `details`, fills and delivers `request`.
-SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const SendFields& fields);
+// Tests pass their own `deliver` to reach a listener of their own.
+SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const SendFields& fields,
+                           DeliverFunction deliver = DeliverRequest);
