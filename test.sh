@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the native and the Windows builds and runs every test; exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/setup.sh
+jobs=$(nproc)
+
+echo "== native build: portable core under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/native -DMERVASTX_WERROR=ON >/dev/null
+cmake --build build/native -j"$jobs"
+ctest --test-dir build/native --output-on-failure -j"$jobs"
+
+if [ -x tests/fuzz/run_fuzz.sh ]; then
+  echo "== fuzzing the settings reader"
+  tests/fuzz/run_fuzz.sh build/fuzz 30
+fi
+
+echo "== Windows build: everything, tests under Wine in a virtual display"
+cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DMERVASTX_WERROR=ON >/dev/null
+cmake --build build/windows -j"$jobs"
+tools/in_display.sh ctest --test-dir build/windows --output-on-failure -j"$jobs"
