@@ -1,0 +1,383 @@
+// The local paging gateway reads the program's own requests back into the five fields of a page.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway/assemble.h"
+#include "gateway/delivery.h"
+#include "gateway/request.h"
+#include "gateway/text.h"
+#include "tools/paging_gateway/http.h"
+#include "tools/paging_gateway/options.h"
+#include "tools/paging_gateway/server.h"
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#endif
+
+// Addresses of these tests' own; the two builds use different ranges so both can run at once.
+#ifdef _WIN32
+#define PAGING_TEST_ADDRESS(n) "127.77.4." #n
+#else
+#define PAGING_TEST_ADDRESS(n) "127.77.3." #n
+#endif
+
+namespace {
+
+struct Input {
+    const char* message;
+    const char* phone;
+    const char* sender;
+    const char* callback;
+};
+
+const Input SAMPLE = {"hi there", "5551234567", "Bob", "5550001111"};
+
+// The request text the real core assembles, filled the way the send command fills the record.
+std::string ProgramRequest(char code, const Input& input) {
+    GatewayRequest request{};
+    EncodeSender(request, input.sender);
+    EncodeCallback(request, input.callback);
+    ApplyGatewayProfile(request, code);
+    EncodeMessage(request, input.message);
+    SetPhoneNumber(request, input.phone);
+    AssembleRequest(request);
+    return request.requestText;
+}
+
+Page Decoded(const std::string& text) {
+    HttpRequest request;
+    std::string problem;
+    Page page;
+    EXPECT_EQ(ExamineRequest(text, request, problem), RequestState::Complete) << problem << "\n" << text;
+    EXPECT_EQ(ReadRequestPage(request, page, problem), 200) << problem << "\n" << text;
+    return page;
+}
+
+void ExpectPage(const Page& page, const char* carrier, const Input& input) {
+    ASSERT_NE(page.carrier, nullptr);
+    EXPECT_STREQ(page.carrier->displayName, carrier);
+    EXPECT_EQ(page.phoneNumber, input.phone);
+    EXPECT_EQ(page.message, input.message);
+    EXPECT_EQ(page.sender.value_or("(none)"), *input.sender ? input.sender : "(none)");
+    EXPECT_EQ(page.callback.value_or("(none)"), *input.callback ? input.callback : "(none)");
+}
+
+RequestState Examined(const std::string& text) {
+    HttpRequest request;
+    std::string problem;
+    return ExamineRequest(text, request, problem);
+}
+
+}  // namespace
+
+TEST(PagingGatewayDecode, EachCarrierGivesBackTheFiveFields) {
+    for (const Carrier& carrier : CARRIER_TABLE) {
+        SCOPED_TRACE(carrier.displayName);
+        ExpectPage(Decoded(ProgramRequest(carrier.carrierCode, SAMPLE)), carrier.displayName, SAMPLE);
+    }
+}
+
+TEST(PagingGatewayDecode, EscapedCharactersComeBackAsTyped) {
+    // Single blanks only in the texts: the program itself folds runs of blanks (but not in the phone number).
+    const Input awkward = {"Tom & Jerry = 50%+1? #2\r\nnext line caf\xE9", "555  12&3+4", "A&B=C+D%", "555-000 11"};
+    for (const Carrier& carrier : CARRIER_TABLE) {
+        SCOPED_TRACE(carrier.displayName);
+        ExpectPage(Decoded(ProgramRequest(carrier.carrierCode, awkward)), carrier.displayName, awkward);
+    }
+    // A callback of any characters, where the carrier gives it a key of its own.
+    const Input oddCallback = {"x", "1", "Bob", "#1+2&3=4%"};
+    for (char code : {'A', 'C', 'S', 'U', 'V'}) ExpectPage(Decoded(ProgramRequest(code, oddCallback)),
+                                                           CarrierByCode(code)->displayName, oddCallback);
+}
+
+TEST(PagingGatewayDecode, OptionalPartsLeftOutStayAbsent) {
+    const Input variants[] = {{"hi there", "5551234567", "", "5550001111"},
+                              {"hi there", "5551234567", "Bob", ""},
+                              {"hi there", "5551234567", "", ""}};
+    for (const Carrier& carrier : CARRIER_TABLE)
+        for (const Input& input : variants) {
+            SCOPED_TRACE(std::string(carrier.displayName) + " sender '" + input.sender + "' callback '" +
+                         input.callback + "'");
+            ExpectPage(Decoded(ProgramRequest(carrier.carrierCode, input)), carrier.displayName, input);
+        }
+}
+
+TEST(PagingGatewayDecode, JoinedPartsSplitWhereTheProgramJoinedThem) {
+    const Input joins[] = {
+        {"meet me -from now on", "1", "Bob", ""},       // Sprint: the last " -from " is the program's
+        {"hi", "1", "Jean-Luc", "555-0001"},             // Ameritech: dashes on both sides of the join
+        {"hi", "1", "R2-D2", "5550001111"},
+        {"hi", "1", "Jean-Luc", ""},                      // no callback: "Luc" cannot be one
+        {"well-known fact", "1", "", ""},
+        {"hi", "1", "", "5 5.5-5"},
+    };
+    for (const Input& input : joins) {
+        SCOPED_TRACE(std::string(input.message) + " / " + input.sender + " / " + input.callback);
+        ExpectPage(Decoded(ProgramRequest('S', input)), "Sprint", input);
+        ExpectPage(Decoded(ProgramRequest('M', input)), "Ameritech", input);
+    }
+
+    // What the request cannot tell apart is read the one documented way.
+    std::string text, tail;
+    EXPECT_TRUE(SplitJoinedCallback("room-101", text, tail));
+    EXPECT_EQ(text + "|" + tail, "room|101");
+    EXPECT_FALSE(SplitJoinedCallback("x-12345678901", text, tail));  // longer than any callback
+    EXPECT_FALSE(SplitJoinedCallback("x-5-", text, tail));
+    EXPECT_FALSE(SplitJoinedSender("ends -from ", text, tail));
+    EXPECT_TRUE(SplitJoinedSender(" -from Bob", text, tail));
+    EXPECT_EQ(text + "|" + tail, "|Bob");
+}
+
+TEST(PagingGatewayRequest, TruncatedRequestsWaitForTheRest) {
+    for (char code : {'V', 'S'}) {
+        const std::string whole = ProgramRequest(code, SAMPLE);
+        // The POST's closing blank line after the body is extra: the request is complete without it.
+        const size_t complete = IsPostMethod(CarrierByCode(code)->profile.method) ? whole.size() - 4 : whole.size();
+        for (size_t length = 0; length < complete; ++length) {
+            HttpRequest request;
+            std::string problem;
+            const RequestState state = ExamineRequest(whole.substr(0, length), request, problem);
+            ASSERT_EQ(state, RequestState::Incomplete) << code << " cut at " << length << ": " << problem;
+            const Answer closed = AnswerConnection(state, request, problem, length, false);
+            EXPECT_EQ(closed.status, length == 0 ? 0 : 400);
+        }
+        for (size_t length = complete; length <= whole.size(); ++length)
+            ExpectPage(Decoded(whole.substr(0, length)), CarrierByCode(code)->displayName, SAMPLE);
+    }
+    EXPECT_EQ(AnswerConnection(RequestState::Incomplete, HttpRequest{}, "", 7, true).line,
+              "bad request: incomplete request (7 bytes), timed out");
+}
+
+TEST(PagingGatewayRequest, MalformedRequestsAreRejected) {
+    const std::string badRequests[] = {
+        "\r\n\r\n", "GET\r\n\r\n", "GET /stage2.shtml?min=1&msg=x\r\n\r\n", "get /stage2.shtml HTTP/1.0\r\n\r\n",
+        "GET stage2.shtml HTTP/1.0\r\n\r\n", "GET /a b HTTP/1.0\r\n\r\n", "GET /stage2.shtml FTP/1.0\r\n\r\n",
+        std::string("GET /\x01 HTTP/1.0\r\n\r\n"), "GET / HTTP/1.0\r\nno colon here\r\n\r\n",
+        "POST /messagecenter/pagersend.cgi HTTP/1.0\r\n\r\npin=1&message=x",
+        "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: 1x\r\n\r\npin=1",
+        "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: 3\r\ncontent-length: 4\r\n\r\npin=",
+        std::string("\x16\x03\x01\x00\xFF garbage\n", 14)};
+    for (const std::string& text : badRequests) {
+        HttpRequest request;
+        std::string problem;
+        const RequestState state = ExamineRequest(text, request, problem);
+        EXPECT_EQ(state, RequestState::Bad) << text;
+        EXPECT_EQ(AnswerConnection(state, request, problem, text.size(), false).status, 400) << text;
+    }
+
+    // Well-formed, but no carrier answers it, or the carrier's form lacks a field.
+    const struct {
+        const char* text;
+        int status;
+        const char* line;
+    } refused[] = {
+        {"GET /nothing?a=1 HTTP/1.0\r\n\r\n", 404, "unknown request: GET \"/nothing?a=1\""},
+        {"GET /customer_site/jsp/disclaimer.jsp?min=1&text=x HTTP/1.0\r\n\r\n", 404,
+         "unknown request: GET \"/customer_site/jsp/disclaimer.jsp?min=1&text=x\""},
+        {"POST /stage2.shtml HTTP/1.0\r\nContent-Length: 0\r\n\r\n", 404, "unknown request: POST \"/stage2.shtml\""},
+        {"GET /stage2.shtml HTTP/1.0\r\n\r\n", 400, "bad request: Cingular page without \"min\""},
+        {"GET /BMG/sendmessage.jsp?phoneMin=1&message=x HTTP/1.0\r\n\r\n", 400,
+         "bad request: Sprint page without \"msg\""},
+    };
+    for (const auto& request : refused) {
+        HttpRequest parsed;
+        std::string problem;
+        ASSERT_EQ(ExamineRequest(request.text, parsed, problem), RequestState::Complete) << request.text;
+        const Answer answer = AnswerRequest(parsed);
+        EXPECT_EQ(answer.status, request.status);
+        EXPECT_EQ(answer.line, request.line);
+    }
+}
+
+TEST(PagingGatewayRequest, OversizedRequestsAreRejected) {
+    EXPECT_EQ(Examined("GET /" + std::string(MAX_REQUEST_BYTES, 'a')), RequestState::TooLarge);
+    EXPECT_EQ(Examined("GET / HTTP/1.0\r\nX: " + std::string(MAX_REQUEST_BYTES, 'a') + "\r\n\r\n"),
+              RequestState::TooLarge);
+    const std::string post = "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: ";
+    EXPECT_EQ(Examined(post + std::to_string(MAX_REQUEST_BYTES) + "\r\n\r\n"), RequestState::TooLarge);
+    EXPECT_EQ(Examined(post + "99999999999999999999999\r\n\r\n"), RequestState::TooLarge);
+    EXPECT_EQ(Examined(post + "10000\r\n\r\n"), RequestState::Incomplete);  // within bounds: more may come
+    EXPECT_EQ(AnswerConnection(RequestState::TooLarge, HttpRequest{}, "too big", 1, false).status, 413);
+}
+
+TEST(PagingGatewayRequest, DamagedRequestsNeverBreakTheLine) {
+    // Random damage to real requests: whatever comes out is one clean line and a known status.
+    std::mt19937 random(20240601);
+    std::vector<std::string> originals;
+    for (const Carrier& carrier : CARRIER_TABLE) originals.push_back(ProgramRequest(carrier.carrierCode, SAMPLE));
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = originals[static_cast<size_t>(round) % originals.size()];
+        const int damage = 1 + static_cast<int>(random() % 6);
+        for (int i = 0; i < damage; ++i) text[random() % text.size()] = static_cast<char>(random() % 256);
+        HttpRequest request;
+        std::string problem;
+        const RequestState state = ExamineRequest(text, request, problem);
+        const Answer answer = AnswerConnection(state, request, problem, text.size(), false);
+        EXPECT_TRUE(answer.status == 200 || answer.status == 400 || answer.status == 404 || answer.status == 413)
+            << answer.status;
+        for (char c : answer.line) ASSERT_TRUE(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) << answer.line;
+    }
+}
+
+TEST(PagingGatewayForm, DecodesAsAFormServerDoes) {
+    EXPECT_EQ(DecodeFormText("a+b%20c%2Bd%2b%e9"), "a b c+d+\xE9");
+    EXPECT_EQ(DecodeFormText("100%"), "100%");
+    EXPECT_EQ(DecodeFormText("%4"), "%4");
+    EXPECT_EQ(DecodeFormText("%G1%%41"), "%G1%A");
+    EXPECT_EQ(DecodeFormText("%00"), std::string(1, '\0'));
+
+    const FormFields form = DecodeForm("&a=1&&b&a=2&c%3D=x%3Dy&=z");
+    ASSERT_EQ(form.size(), 5u);
+    EXPECT_EQ(*FormValue(form, "a"), "1");  // the first of a repeated key
+    EXPECT_EQ(*FormValue(form, "b"), "");
+    EXPECT_EQ(*FormValue(form, "c="), "x=y");
+    EXPECT_EQ(*FormValue(form, ""), "z");
+    EXPECT_EQ(FormValue(form, "A"), nullptr);
+}
+
+TEST(PagingGatewayLine, QuotesEveryTextSoNothingBreaksTheLine) {
+    Page page;
+    page.carrier = CarrierByCode('S');
+    page.phoneNumber = "555 1234";
+    page.message = "say \"hi\"\\\r\n\t\x01\x7F\xE9!";
+    EXPECT_EQ(FormatPageLine(page), "page via Sprint: to \"555 1234\": \"say \\\"hi\\\"\\\\\\r\\n\\t\\x01\\x7F\\xE9!\"");
+    page.sender = "";
+    page.callback = "5550001111";
+    EXPECT_EQ(FormatPageLine(page).substr(FormatPageLine(page).find("!\"")), "!\" from \"\" callback \"5550001111\"");
+    EXPECT_EQ(AnswerRequest(HttpRequest{"GET", "/BMG/sendmessage.jsp?phoneMin=5551234567&msg=hi%20there%20-from%20"
+                                               "Bob&callback=5550001111", ""})
+                  .line,
+              "page via Sprint: to \"5551234567\": \"hi there\" from \"Bob\" callback \"5550001111\"");
+
+    for (int status : {200, 400, 404, 408, 413}) {
+        const std::string response = ResponseText(status);
+        const size_t body = response.find("\r\n\r\n") + 4;
+        EXPECT_EQ(response.compare(0, 13, "HTTP/1.0 " + std::to_string(status) + " "), 0) << response;
+        EXPECT_NE(response.find("Content-Length: " + std::to_string(response.size() - body) + "\r\n"),
+                  std::string::npos)
+            << response;
+    }
+}
+
+TEST(PagingGatewayOptions, ReadsTheCommandLine) {
+    auto parse = [](std::vector<const char*> args, GatewayOptions& options, std::string& error) {
+        args.insert(args.begin(), "paging_gateway");
+        return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+    };
+    GatewayOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_EQ(options.port, 80);
+    EXPECT_EQ(options.pageLimit, 0);
+
+    ASSERT_TRUE(parse({"--address", "127.77.3.9", "--port", "8080", "--count", "3"}, options, error)) << error;
+    EXPECT_EQ(options.address, "127.77.3.9");
+    EXPECT_EQ(options.port, 8080);
+    EXPECT_EQ(options.pageLimit, 3);
+    ASSERT_TRUE(parse({"--address", "localhost", "--once", "--help"}, options, error));
+    EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_EQ(options.pageLimit, 1);
+    EXPECT_TRUE(options.showHelp);
+
+    const std::vector<std::vector<const char*>> wrong = {
+        {"--port", "0"},      {"--port", "65536"},        {"--port", "8o"},   {"--port"},       {"--count", "0"},
+        {"--count", "-2"},    {"--address", "127.1"},     {"--address", "300.0.0.1"}, {"--address", "1.2.3.4."},
+        {"--verbose"}};
+    for (const auto& args : wrong) {
+        GatewayOptions fresh;
+        error.clear();
+        EXPECT_FALSE(parse(args, fresh, error)) << args[0];
+        EXPECT_NE(error, "");
+    }
+}
+
+namespace {
+
+SocketHandle ConnectTo(const char* address) {
+    StartSockets();
+    SocketHandle handle = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in where;
+    memset(&where, 0, sizeof where);
+    where.sin_family = AF_INET;
+    where.sin_port = htons(80);
+    where.sin_addr.s_addr = inet_addr(address);
+    EXPECT_EQ(connect(handle, reinterpret_cast<const sockaddr*>(&where), sizeof where), 0);
+    return handle;
+}
+
+std::string ReadToEnd(SocketHandle handle) {
+    std::string received;
+    char chunk[512];
+    for (long got; (got = recv(handle, chunk, sizeof chunk, 0)) > 0;) received.append(chunk, static_cast<size_t>(got));
+    return received;
+}
+
+// Stops and joins the serving thread however the test ends, so a failure cannot leave it running.
+struct ServingThread {
+    PagingServer& server;
+    std::thread thread;
+    ~ServingThread() {
+        server.Stop();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+}  // namespace
+
+TEST(PagingGatewayServer, KeepsServingPastBadClientsAndPrintsTheProgramsPage) {
+    const char* address = PAGING_TEST_ADDRESS(1);
+    PagingServer server(300);
+    std::string error;
+    ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    std::ostringstream out;
+    ServingThread serving{server, std::thread([&] { server.Serve(out, 1); })};
+
+    SocketHandle half = ConnectTo(address);
+    SendBytes(half, "GET /stage2.shtml?min=5", 23);
+    CloseSocket(half);
+
+    SocketHandle garbage = ConnectTo(address);
+    const std::string junk = "\x16\x03\x01 hello\r\n\r\n";
+    SendBytes(garbage, junk.data(), static_cast<long>(junk.size()));
+    EXPECT_EQ(ReadToEnd(garbage).compare(0, 24, "HTTP/1.0 400 Bad Request"), 0);
+    CloseSocket(garbage);
+
+    const char* stalled = "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: 50\r\n\r\npin=1";
+    SocketHandle slow = ConnectTo(address);
+    SendBytes(slow, stalled, static_cast<long>(strlen(stalled)));
+
+    // Queued behind the stalled one, which the time-out has to clear first.
+    GatewayRequest request{};
+    EncodeSender(request, "Ann & Bob");
+    EncodeCallback(request, "555 0001");
+    ApplyGatewayProfile(request, 'S');
+    EncodeMessage(request, "50% off\r\ntoday?");
+    SetPhoneNumber(request, "555 1234");
+    CopyText(request.host, address);
+    ASSERT_STREQ(DeliverRequest(request), "Message sent!");
+
+    EXPECT_EQ(ReadToEnd(slow).compare(0, 12, "HTTP/1.0 408"), 0);
+    CloseSocket(slow);
+    serving.thread.join();
+
+    EXPECT_EQ(out.str(), "bad request: incomplete request (23 bytes), connection closed\n"
+                         "bad request: malformed request line\n"
+                         "bad request: incomplete request (" + std::to_string(strlen(stalled)) +
+                         " bytes), timed out\n"
+                         "page via Sprint: to \"555 1234\": \"50% off\\r\\ntoday?\" from \"Ann & Bob\" callback \"555 0001\"\n");
+}
+
+TEST(PagingGatewayServer, SaysWhyItCannotListen) {
+    PagingServer first, second;
+    std::string error;
+    ASSERT_TRUE(first.Listen(PAGING_TEST_ADDRESS(2), 80, error)) << error;
+    EXPECT_FALSE(second.Listen(PAGING_TEST_ADDRESS(2), 80, error));
+    EXPECT_EQ(error, "Address already in use");
+}
