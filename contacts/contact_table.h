@@ -1,0 +1,32 @@
+// The contact book in memory: parallel arrays of name, number and carrier, kept in name order.
+#pragma once
+
+#include <cstdint>
+
+constexpr int MAX_CONTACTS = 500;
+constexpr int NAME_SIZE = 35;
+constexpr int NUMBER_SIZE = 11;
+
+struct ContactTable {
+    int32_t count;  // live slots are 0..count-1; the slots behind keep whatever they last held
+    int32_t carriers[MAX_CONTACTS];
+    char names[MAX_CONTACTS][NAME_SIZE];
+    char numbers[MAX_CONTACTS][NUMBER_SIZE];
+};
+
+struct ContactEntry {
+    const char* number;
+    int carrier;
+};
+
+// Stores the contact (texts cut to their slots) and sorts; false and nothing stored when the table is full.
+bool AddContact(ContactTable& table, const char* name, const char* number, int carrier);
+
+// Moves the last live contact into `row`, un-counts one slot and sorts. A row outside 0..count-1 does nothing.
+void RemoveContact(ContactTable& table, int row);
+
+// The number and carrier of a live row; an empty number and carrier -1 outside 0..count-1.
+ContactEntry GetContact(const ContactTable& table, int row);
+
+// Exchange sort over slots 0..count inclusive, (count+1)^2 comparisons, byte-wise unsigned name order.
+void SortContacts(ContactTable& table);
