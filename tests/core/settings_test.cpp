@@ -1,0 +1,251 @@
+// Settings file: exact bytes written, the reader's rules for hand-made files, and failed saves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "contacts/settings.h"
+#include "contact_rows.h"
+#include "gateway/text.h"
+
+namespace fs = std::filesystem;
+
+using contact_rows::Names;
+using contact_rows::Rows;
+
+namespace {
+
+struct Loaded {
+    bool opened;
+    ContactTable table;
+    UserDetails details;
+    ReaderBuffers buffers;
+};
+
+std::vector<std::string> Sorted(std::vector<std::string> rows) {
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+UserDetails Details(const char* sender, const char* callback) {
+    UserDetails details{};
+    CopyText(details.sender, sender);
+    CopyText(details.callback, callback);
+    return details;
+}
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Unique per run too, since another build's tests may run at the same time.
+        folder = fs::temp_directory_path() /
+                 ("mervastx-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+                  std::to_string(std::random_device()()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        file = (folder / "mervasTX.ini").string();
+        temporary = file + ".tmp";
+    }
+    void TearDown() override { fs::remove_all(folder); }
+
+    void Write(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+
+    std::string Read() {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    std::unique_ptr<Loaded> Load(const std::string& bytes) {
+        Write(bytes);
+        return LoadFile();
+    }
+
+    std::unique_ptr<Loaded> LoadFile() {
+        auto loaded = std::make_unique<Loaded>();
+        loaded->details = Details("stale", "999");  // a load must set both, whatever they held
+        loaded->opened = LoadSettings(loaded->table, loaded->details, loaded->buffers, file.c_str());
+        return loaded;
+    }
+
+    fs::path folder;
+    std::string file;
+    std::string temporary;
+};
+
+const std::string DETAILS_END = "USER DETAILS\r\n::";
+
+}  // namespace
+
+TEST_F(Settings, WritesExactBytes) {
+    auto table = std::make_unique<ContactTable>();
+    EXPECT_TRUE(SaveSettings(*table, UserDetails{}, file.c_str()));
+    EXPECT_EQ(Read(), "CONTACTS\r\nUSER DETAILS\r\n::");
+
+    AddContact(*table, "Bob", "5551234567", 5);
+    AddContact(*table, "Al", "123", 2);
+    AddContact(*table, "Zed", "1", 9);  // no carrier code: written as the reader's fallback, Ameritech
+    EXPECT_TRUE(SaveSettings(*table, Details("", "5550001111"), file.c_str()));
+    EXPECT_EQ(Read(), "CONTACTS\r\nAl:123:C:\r\nBob:5551234567:V:\r\nZed:1:M:\r\nUSER DETAILS\r\n:5550001111:");
+    EXPECT_FALSE(fs::exists(temporary));
+
+    RemoveContact(*table, 1);
+    EXPECT_TRUE(SaveSettings(*table, Details("Sam", "5550001111"), file.c_str()));
+    EXPECT_EQ(Read(), "CONTACTS\r\nAl:123:C:\r\nZed:1:M:\r\nUSER DETAILS\r\nSam:5550001111:");
+}
+
+TEST_F(Settings, WrittenFileReadsBack) {
+    auto table = std::make_unique<ContactTable>();
+    const char* names[] = {"Bo", "Al", "Bo", "maria", "Bo", "Zed Zimmermann-Oppenheimer", "\xC9lise", "Al"};
+    for (int i = 0; i < 8; ++i) AddContact(*table, names[i], std::to_string(100 + i).c_str(), i % 6);
+    for (const UserDetails& details :
+         {Details("Sam", "5550001111"), Details("", "5550001111"), Details("S", ""), Details("", "")}) {
+        ASSERT_TRUE(SaveSettings(*table, details, file.c_str()));
+        auto loaded = LoadFile();
+        ASSERT_TRUE(loaded->opened);
+        EXPECT_EQ(Sorted(Rows(loaded->table)), Sorted(Rows(*table))) << "equal names may come back reordered";
+        EXPECT_EQ(Names(loaded->table), Names(*table));
+        EXPECT_STREQ(loaded->details.sender, details.sender);
+        EXPECT_STREQ(loaded->details.callback, details.callback);
+    }
+}
+
+TEST_F(Settings, ContactLinesSplitAtColons) {
+    struct Case {
+        const char* line;
+        const char* row;  // null: no contact
+    };
+    const Case cases[] = {
+        {"Mary:Ann:2125551234:V:", "Mary/Ann/0"},  // a ':' in the name; leading number above 3 names no carrier
+        {":5551234567:V:", "5551234567/V/0"},      // empty name: later fields move up
+        {"Bob::V:", "Bob/V/0"},
+        {"Dee:5551234567:3:", "Dee/5551234567/5"},
+        {"Dee:5551234567:0:", "Dee/5551234567/2"},
+        {"Dee:5551234567:03x:", "Dee/5551234567/5"},
+        {"Dee:5551234567:4:", "Dee/5551234567/0"},
+        {"Dee:5551234567:10:", "Dee/5551234567/0"},
+        {"Dee:5551234567:99999999999999999999:", "Dee/5551234567/0"},
+        {"Dee:5551234567:V:", "Dee/5551234567/5"},
+        {"Dee:5551234567:v:", "Dee/5551234567/0"},
+        {"Dee:5551234567:S", "Dee/5551234567/3"},  // the line end belongs to the carrier field
+        {"Al:123:V:", "Al/123/5"},                  // short, but three fields
+        {"a:b:", "a/b/0"},
+        {"", nullptr},
+        {"abc", nullptr},
+        {"::::::::::::", nullptr},
+        {"Somebody:5551234567", nullptr},  // fewer than three fields
+        {"Maximilian Alexander Featherstonehaugh:55512345678901:U:", "Maximilian Alexander Featherstoneh/5551234567/4"},
+    };
+    for (const Case& c : cases) {
+        auto loaded = Load("CONTACTS\r\n" + std::string(c.line) + "\r\n" + DETAILS_END);
+        EXPECT_EQ(Rows(loaded->table), c.row ? std::vector<std::string>{c.row} : std::vector<std::string>{})
+            << c.line;
+    }
+}
+
+TEST_F(Settings, LinesAndMarker) {
+    const std::string body =
+        "Zed:5551234567:V:\r\n"
+        "\r\n"
+        "USER DETAILS \r\n"  // not the marker, and no contact
+        "Amy:5550000000:M:\n"
+        "Amy:5550000000:M:\r\n"
+        "USER DETAILS\r\n"
+        "Sam:5550001111:\r\n";
+    for (const std::string& header : {std::string("CONTACTS\r\n"), std::string("Cy:5559876543:C:\r\n")}) {
+        auto loaded = Load(header + body);
+        EXPECT_TRUE(loaded->opened);
+        EXPECT_EQ(Rows(loaded->table),
+                  (std::vector<std::string>{"Amy/5550000000/0", "Amy/5550000000/0", "Zed/5551234567/5"}));
+        EXPECT_STREQ(loaded->details.sender, "Sam");
+        EXPECT_STREQ(loaded->details.callback, "5550001111");
+    }
+    auto lf = Load("CONTACTS\nCy:5559876543:C:\nUSER DETAILS\nSam:1:");
+    EXPECT_EQ(Rows(lf->table), std::vector<std::string>{"Cy/5559876543/2"});
+    EXPECT_STREQ(lf->details.callback, "1");
+}
+
+TEST_F(Settings, LongLineIsReadIn98CharacterPieces) {
+    auto loaded = Load("CONTACTS\r\n" + std::string(LINE_PIECE_CHARS, 'x') + "Al:123:V:\r\n" +
+                       std::string(LINE_PIECE_CHARS - 2, 'y') + ":1:C:5551234567:S:\r\n" + DETAILS_END);
+    EXPECT_EQ(Rows(loaded->table), (std::vector<std::string>{"Al/123/5", "C/5551234567/3"}));
+}
+
+TEST_F(Settings, DetailsLine) {
+    struct Case {
+        const char* line;
+        const char* sender;
+        const char* callback;
+    };
+    const Case cases[] = {
+        {"::", "", ""},
+        {"A:", "", ""},  // two characters or fewer: ignored
+        {":5550001111:", "", "5550001111"},
+        {"::5550001111:", "", ""},
+        {"Sam::", "Sam", ""},
+        {"Sam:555:junk:", "Sam", "555"},
+        {"Sam:555", "Sam", "555"},  // not closed: to the end of the line
+        {"Sam:555\r\nlater:1:", "Sam", "555"},
+        {"Sam\r\n", "Sam", ""},
+        {"Samuel Bartholomew Smith:12345678901234:", "Samuel Bartholomew ", "1234567890"},
+    };
+    for (const Case& c : cases) {
+        auto loaded = Load("CONTACTS\r\nUSER DETAILS\r\n" + std::string(c.line));
+        EXPECT_STREQ(loaded->details.sender, c.sender) << c.line;
+        EXPECT_STREQ(loaded->details.callback, c.callback) << c.line;
+    }
+}
+
+TEST_F(Settings, StopsAtEndOfFileInEveryState) {
+    for (const char* bytes : {"", "CONTACTS", "CONTACTS\r\n", "CONTACTS\r\nBob:5551234567:V:",
+                              "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS",
+                              "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS\r\n"}) {
+        auto loaded = Load(bytes);
+        EXPECT_TRUE(loaded->opened) << "an empty file is not a first run";
+        EXPECT_EQ(loaded->table.count, std::string(bytes).find("Bob") == std::string::npos ? 0 : 1) << bytes;
+        EXPECT_STREQ(loaded->details.sender, "") << bytes;
+        EXPECT_STREQ(loaded->details.callback, "") << bytes;
+    }
+    fs::remove(file);
+    auto missing = LoadFile();
+    EXPECT_FALSE(missing->opened);
+    EXPECT_STREQ(missing->details.sender, "stale");
+}
+
+TEST_F(Settings, StopsAddingAtCapacityButKeepsTheDetails) {
+    std::string bytes = "CONTACTS\r\n";
+    for (int i = MAX_CONTACTS + 9; i >= 0; --i) bytes += "Person " + std::to_string(1000 + i) + ":5550001111:S:\r\n";
+    auto loaded = Load(bytes + "USER DETAILS\r\nSam:1:");
+    ASSERT_EQ(loaded->table.count, MAX_CONTACTS);
+    EXPECT_STREQ(loaded->table.names[0], "Person 1010");
+    EXPECT_STREQ(loaded->table.names[MAX_CONTACTS - 1], "Person 1509");
+    EXPECT_STREQ(loaded->details.sender, "Sam");
+}
+
+TEST_F(Settings, FailedSaveLeavesTheOldFile) {
+    auto table = std::make_unique<ContactTable>();
+    AddContact(*table, "Bob", "5551234567", 5);
+    const UserDetails details = Details("Sam", "1");
+
+    Write("old contents");
+    fs::create_directory(temporary);  // the temporary file cannot be created
+    EXPECT_FALSE(SaveSettings(*table, details, file.c_str()));
+    EXPECT_EQ(Read(), "old contents");
+    EXPECT_TRUE(fs::is_directory(temporary));
+    fs::remove(temporary);
+
+    fs::remove(file);
+    fs::create_directory(file);  // the target cannot be replaced
+    EXPECT_FALSE(SaveSettings(*table, details, file.c_str()));
+    EXPECT_TRUE(fs::is_directory(file));
+    EXPECT_FALSE(fs::exists(temporary));
+
+    const std::string nowhere = (folder / "missing" / "mervasTX.ini").string();
+    EXPECT_FALSE(SaveSettings(*table, details, nowhere.c_str()));
+    EXPECT_FALSE(fs::exists(folder / "missing"));
+}
