@@ -8,3 +8,4 @@ UserDetails g_userDetails;
 GatewayRequest g_request;
 ReaderBuffers g_readerBuffers;
 char g_welcomeText[WELCOME_TEXT_SIZE];
+DeliverFunction g_deliver = DeliverRequest;

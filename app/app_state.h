@@ -7,6 +7,7 @@
 #include "contacts/settings.h"
 #include "contacts/user_details.h"
 #include "gateway/request.h"
+#include "gateway/send_command.h"
 
 constexpr int WELCOME_TEXT_SIZE = 500;
 
@@ -17,3 +18,4 @@ extern UserDetails g_userDetails;
 extern GatewayRequest g_request;
 extern ReaderBuffers g_readerBuffers;
 extern char g_welcomeText[WELCOME_TEXT_SIZE];
+extern DeliverFunction g_deliver;  // how "Send Message" delivers; tests point it at a listener of their own
