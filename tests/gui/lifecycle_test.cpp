@@ -1,0 +1,304 @@
+// The real mervasTX.exe run as a child process: welcome box, main window, closing paths, the settings file.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gui_harness.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr DWORD WINDOW_WAIT_MS = 10000;
+constexpr char EMPTY_SETTINGS[] = "CONTACTS\r\nUSER DETAILS\r\n::";
+constexpr char WELCOME_TEXT[] =
+    "Thank you for downloading mervasTX v.06\n\n"
+    "Please refer to the README file for directions\n\n"
+    "If you have questions, comments, or suggestions on\n"
+    "how to improve this program, please email me at\n"
+    "mervastx@example.com\n\n";
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string full = path + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::function<bool(HWND)> match;
+    HWND found;
+};
+
+BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window) || !search->match(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+bool IsDialogClass(HWND window) {
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    return lstrcmpA(className, "#32770") == 0;
+}
+
+bool IsMessageBox(HWND window) { return IsDialogClass(window) && GetDlgItem(window, 0xFFFF) != nullptr; }
+
+// The box's icon control: 0x14 on Windows, 0x440 in Wine (kept visible there, but empty).
+bool HasVisibleIcon(HWND box) {
+    for (int id : {0x14, 0x440})
+        if (HWND icon = GetDlgItem(box, id); icon && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0))
+            return true;
+    return false;
+}
+
+bool IsMainWindow(HWND window) { return IsDialogClass(window) && TextOf(window) == "mervasTX"; }
+
+// One run of the real program in a working folder of its own, where its mervasTX.ini lives.
+class ProgramRun {
+public:
+    ProgramRun() {
+        char temp[MAX_PATH] = "";
+        GetTempPathA(sizeof temp, temp);
+        dir_ = std::string(temp) + "mervastx-lifecycle-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(GetTickCount());
+        CreateDirectoryA(dir_.c_str(), nullptr);
+    }
+
+    ~ProgramRun() {
+        if (process_.hProcess) {
+            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process_.hProcess, 99);
+                WaitForSingleObject(process_.hProcess, 5000);
+            }
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        RemoveTree(dir_);
+    }
+
+    std::string Path(const char* name) const { return dir_ + "\\" + name; }
+
+    void Write(const char* name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+
+    bool Exists(const char* name) const { return GetFileAttributesA(Path(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+    std::string Read(const char* name) const {
+        std::ifstream file(Path(name), std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+
+    bool Start() {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        char commandLine[] = "mervasTX.exe";
+        return CreateProcessA(MERVASTX_EXE, commandLine, nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(),
+                              &startup, &process_) != 0;
+    }
+
+    HWND Find(const std::function<bool(HWND)>& match) const {
+        WindowSearch search{process_.dwProcessId, match, nullptr};
+        EnumWindows(OnTopLevel, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    HWND WaitFor(const std::function<bool(HWND)>& match, DWORD milliseconds = WINDOW_WAIT_MS) const {
+        const DWORD end = GetTickCount() + milliseconds;
+        do {
+            if (HWND found = Find(match)) return found;
+            if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return Find(match);
+        } while (static_cast<LONG>(end - GetTickCount()) > 0);
+        return nullptr;
+    }
+
+    // Waits for the main window; any message box before it is recorded and dismissed.
+    HWND WaitForMainWindow(std::vector<CaughtBox>& boxes) const {
+        const DWORD end = GetTickCount() + WINDOW_WAIT_MS;
+        do {
+            if (HWND box = Find(IsMessageBox)) Dismiss(box, boxes);
+            if (HWND main = Find(IsMainWindow)) return main;
+            Sleep(20);
+        } while (static_cast<LONG>(end - GetTickCount()) > 0);
+        return nullptr;
+    }
+
+    // Waits for the process to end, dismissing any message box on the way; STILL_ACTIVE if it does not.
+    DWORD WaitForExit(std::vector<CaughtBox>& boxes) const {
+        const DWORD end = GetTickCount() + WINDOW_WAIT_MS;
+        while (WaitForSingleObject(process_.hProcess, 20) == WAIT_TIMEOUT) {
+            if (HWND box = Find(IsMessageBox)) Dismiss(box, boxes);
+            if (static_cast<LONG>(end - GetTickCount()) <= 0) return STILL_ACTIVE;
+        }
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+    void Kill() const {
+        TerminateProcess(process_.hProcess, 99);
+        WaitForSingleObject(process_.hProcess, 5000);
+    }
+
+    // Records a box once and answers it with OK.
+    void Dismiss(HWND box, std::vector<CaughtBox>& boxes) const {
+        for (HWND done : dismissed_)
+            if (done == box) return;
+        dismissed_.push_back(box);
+        boxes.push_back({TextOf(box), ItemText(box, 0xFFFF), GetWindow(box, GW_OWNER) != nullptr});
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+
+private:
+    std::string dir_;
+    PROCESS_INFORMATION process_{};
+    mutable std::vector<HWND> dismissed_;
+};
+
+// Runs the program to its main window, closes it with `close` and returns the exit code.
+DWORD RunAndClose(ProgramRun& run, const std::function<void(HWND)>& close, std::vector<CaughtBox>& boxes) {
+    if (!run.Start()) return STILL_ACTIVE;
+    HWND main = run.WaitForMainWindow(boxes);
+    if (!main) return STILL_ACTIVE;
+    close(main);
+    return run.WaitForExit(boxes);
+}
+
+void PostClose(HWND main) { PostMessageA(main, WM_CLOSE, 0, 0); }
+
+TEST(Lifecycle, FirstRunWelcomesThenOpensTheMainWindowAndCreatesTheFile) {
+    ProgramRun run;
+    ASSERT_TRUE(run.Start()) << MERVASTX_EXE;
+
+    HWND box = run.WaitFor(IsMessageBox);
+    ASSERT_NE(box, nullptr) << "no welcome box";
+    EXPECT_EQ(run.Find(IsMainWindow), nullptr) << "the main window opened before the welcome box was dismissed";
+    EXPECT_FALSE(run.Exists("mervasTX.ini")) << "the file is created only at exit";
+    EXPECT_EQ(TextOf(box), "Welcome!");
+    EXPECT_EQ(ItemText(box, 0xFFFF), WELCOME_TEXT);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+    EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "OK is the only button";
+    EXPECT_FALSE(HasVisibleIcon(box));
+
+    std::vector<CaughtBox> boxes;
+    run.Dismiss(box, boxes);
+    HWND main = run.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(boxes.size(), 1u) << "a second box after the welcome box";
+    EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), 0);
+    EXPECT_EQ(ItemText(main, IDC_FROM), "");
+    EXPECT_EQ(ItemText(main, IDC_CALLBACK), "");
+
+    PostClose(main);
+    EXPECT_EQ(run.WaitForExit(boxes), 0u);
+    EXPECT_EQ(run.Read("mervasTX.ini"), EMPTY_SETTINGS);
+    EXPECT_FALSE(run.Exists("mervasTX.ini.tmp"));
+}
+
+TEST(Lifecycle, ExistingFileOpensWithoutWelcomeAndIsRewrittenInNameOrder) {
+    ProgramRun run;
+    // An old header, contacts out of order and a code that the reader turns into a letter.
+    run.Write("mervasTX.ini",
+              "contact list\r\nZelda Quist:5550001111:3:\r\nAmos Bell:5550002222:A:\r\n"
+              "USER DETAILS\r\nMe Myself:5559990000:");
+    std::vector<CaughtBox> boxes;
+    ASSERT_TRUE(run.Start());
+    HWND main = run.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(boxes.empty()) << "a box at start-up: " << boxes.front().title;
+    EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), 2);
+    EXPECT_EQ(ItemText(main, IDC_FROM), "Me Myself");
+
+    PostClose(main);
+    EXPECT_EQ(run.WaitForExit(boxes), 0u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(run.Read("mervasTX.ini"),
+              "CONTACTS\r\nAmos Bell:5550002222:A:\r\nZelda Quist:5550001111:V:\r\n"
+              "USER DETAILS\r\nMe Myself:5559990000:");
+}
+
+TEST(Lifecycle, EmptyFileIsNoFirstRunAndComesBackWhole) {
+    ProgramRun run;
+    run.Write("mervasTX.ini", "");
+    std::vector<CaughtBox> boxes;
+    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(run.Read("mervasTX.ini"), EMPTY_SETTINGS);
+}
+
+TEST(Lifecycle, EveryClosingPathEndsWithExitCodeZeroAndSaves) {
+    struct Path {
+        const char* name;
+        std::function<void(HWND)> close;
+    };
+    const Path paths[] = {
+        {"WM_CLOSE", PostClose},
+        {"close glyph", [](HWND main) {
+             PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_CLOSE, STN_CLICKED),
+                          reinterpret_cast<LPARAM>(GetDlgItem(main, IDC_CLOSE)));
+         }},
+        {"menu Exit", [](HWND main) { PostMessageA(main, WM_COMMAND, MAKEWPARAM(ID_FILE_EXIT, 0), 0); }},
+    };
+    for (const Path& path : paths) {
+        SCOPED_TRACE(path.name);
+        ProgramRun run;
+        // Changed on disk so that only a real save brings the canonical form back.
+        run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n:5550000000:");
+        std::vector<CaughtBox> boxes;
+        EXPECT_EQ(RunAndClose(run, path.close, boxes), 0u);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(run.Read("mervasTX.ini"), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n:5550000000:");
+    }
+}
+
+TEST(Lifecycle, SaveFailureIsReportedAndTheOldFileKept) {
+    ProgramRun run;
+    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+    run.Write("mervasTX.ini", old);
+    // The save writes beside the file first; a folder in that place makes it fail as a full disk would.
+    ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
+    std::vector<CaughtBox> boxes;
+    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Error");
+    EXPECT_NE(boxes[0].text.find("could not be saved"), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("mervasTX.ini"), std::string::npos) << boxes[0].text;
+    EXPECT_FALSE(boxes[0].hasOwner);
+    EXPECT_EQ(run.Read("mervasTX.ini"), old);
+}
+
+TEST(Lifecycle, RunEndedOtherwiseSavesNothing) {
+    ProgramRun run;
+    const std::string old = "contacts\nBea Ray:5551234567:S:\nUSER DETAILS\n::";
+    run.Write("mervasTX.ini", old);
+    std::vector<CaughtBox> boxes;
+    ASSERT_TRUE(run.Start());
+    ASSERT_NE(run.WaitForMainWindow(boxes), nullptr);
+    run.Kill();
+    EXPECT_EQ(run.Read("mervasTX.ini"), old);
+    EXPECT_FALSE(run.Exists("mervasTX.ini.tmp"));
+}
+
+}  // namespace
