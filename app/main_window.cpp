@@ -33,8 +33,9 @@ void AddCarrierNames(HWND window, int comboId) {
 WNDPROC g_editProc;
 
 // A multi-line edit in a dialog turns Escape into WM_CLOSE, which would end the program mid-message.
+// Systems differ in whether the key press or its character does it, so both are dropped.
 LRESULT CALLBACK MessageEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_KEYDOWN && wParam == VK_ESCAPE) return 0;
+    if ((message == WM_KEYDOWN || message == WM_CHAR) && wParam == VK_ESCAPE) return 0;
     return CallWindowProcA(g_editProc, edit, message, wParam, lParam);
 }
 
