@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "gateway/assemble.h"
@@ -34,6 +35,17 @@ GatewayRequest Prepared(char code, const char* sender = "Bob", const char* callb
 std::string Assembled(GatewayRequest& request) {
     AssembleRequest(request);
     return request.requestText;
+}
+
+// Open file descriptors of this process natively (a socket left open would show); -1 where not countable.
+int OpenDescriptors() {
+#ifdef _WIN32
+    return -1;
+#else
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) count += entry.is_symlink() ? 1 : 0;
+    return count;
+#endif
 }
 
 const std::string AMERITECH_PATH = "/cgi-bin/page.cgi?template=paging&email=" MERVASTX_FORM_EMAIL "&pin=";
@@ -241,7 +253,11 @@ TEST(Delivery, PostThenGetThenPostEachArriveWhole) {
 TEST(Delivery, RefusedConnectionWritesNothing) {
     GatewayRequest request = Prepared('C');
     CopyText(request.host, TEST_ADDRESS(3));  // nothing listens here
+    const int descriptorsBefore = OpenDescriptors();
     EXPECT_STREQ(DeliverRequest(request), "Connect failed!");
+    if (descriptorsBefore >= 0) {
+        EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+    }
     EXPECT_STREQ(request.requestText, "");  // never assembled, so never written
     // The socket was closed: a later delivery to a real listener still works.
     LoopbackListener listener(TEST_ADDRESS(3));
