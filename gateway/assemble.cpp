@@ -32,7 +32,7 @@ void AssembleRequest(GatewayRequest& request) {
     AppendText(request.requestText, request.path);
     if (!IsPostMethod(request.method)) {
         AppendFields(request.requestText, sizeof request.requestText, request);
-        AppendText(request.requestText, " HTTP/1.0\r\n\r\n");
+        AppendText(request.requestText, GET_REQUEST_END);
         return;
     }
     char body[BODY_TEXT_SIZE];

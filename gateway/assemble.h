@@ -4,6 +4,7 @@
 #include "gateway/request.h"
 
 constexpr const char* HTTP_VERSION_LINE = " HTTP/1.0\r\n";
+constexpr const char* GET_REQUEST_END = " HTTP/1.0\r\n\r\n";  // a GET sends no header
 constexpr const char* FORM_CONTENT_TYPE = "Content-type: application/x-www-form-urlencoded\r\n";
 constexpr const char* CONTENT_LENGTH_FORMAT = "Content-Length: %d\r\n";
 constexpr size_t BODY_TEXT_SIZE = 1000;
@@ -20,24 +21,25 @@ constexpr size_t DecimalDigits(size_t value) {
     return digits;
 }
 
-// Longest request this carrier's profile can give with the longest user texts, every byte escaped.
-constexpr size_t WorstRequestLength(const GatewayProfile& profile) {
-    const size_t fields = EncodedLength(MAX_PHONE_CHARS) + TextLength(profile.messagePrefix) +
-                          EncodedLength(MAX_MESSAGE_CHARS) + TextLength(profile.senderPrefix) +
-                          EncodedLength(MAX_SENDER_CHARS) + TextLength(profile.callbackPrefix) +
-                          EncodedLength(MAX_CALLBACK_CHARS);
-    const size_t head = TextLength(profile.method) + TextLength(profile.path);
-    if (!IsPostMethod(profile.method)) return head + fields + TextLength(" HTTP/1.0\r\n\r\n");
-    const size_t body = TextLength(profile.bodyPrefix) + fields;
-    return head + TextLength(HTTP_VERSION_LINE) + TextLength(FORM_CONTENT_TYPE) +
-           TextLength("Content-Length: \r\n") + DecimalDigits(body) + TextLength("\r\n") + body +
-           TextLength("\r\n\r\n");
+// Longest phone, message, sender and callback parts this profile can give, every byte escaped.
+constexpr size_t WorstFieldsLength(const GatewayProfile& profile) {
+    return EncodedLength(MAX_PHONE_CHARS) + TextLength(profile.messagePrefix) + EncodedLength(MAX_MESSAGE_CHARS) +
+           TextLength(profile.senderPrefix) + EncodedLength(MAX_SENDER_CHARS) + TextLength(profile.callbackPrefix) +
+           EncodedLength(MAX_CALLBACK_CHARS);
 }
 
 constexpr size_t WorstBodyLength(const GatewayProfile& profile) {
-    return TextLength(profile.bodyPrefix) + EncodedLength(MAX_PHONE_CHARS) + TextLength(profile.messagePrefix) +
-           EncodedLength(MAX_MESSAGE_CHARS) + TextLength(profile.senderPrefix) + EncodedLength(MAX_SENDER_CHARS) +
-           TextLength(profile.callbackPrefix) + EncodedLength(MAX_CALLBACK_CHARS);
+    return TextLength(profile.bodyPrefix) + WorstFieldsLength(profile);
+}
+
+// Longest request this carrier's profile can give with the longest user texts.
+constexpr size_t WorstRequestLength(const GatewayProfile& profile) {
+    const size_t head = TextLength(profile.method) + TextLength(profile.path);
+    if (!IsPostMethod(profile.method)) return head + WorstFieldsLength(profile) + TextLength(GET_REQUEST_END);
+    const size_t body = WorstBodyLength(profile);
+    return head + TextLength(HTTP_VERSION_LINE) + TextLength(FORM_CONTENT_TYPE) +
+           TextLength("Content-Length: \r\n") + DecimalDigits(body) + TextLength("\r\n") + body +
+           TextLength("\r\n\r\n");
 }
 
 constexpr bool EveryRequestFits() {
