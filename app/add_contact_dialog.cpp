@@ -3,7 +3,6 @@
 
 #include "app/app_state.h"
 #include "app/dialogs.h"
-#include "gateway/carriers.h"
 #include "res/resource.h"
 
 namespace {
@@ -14,9 +13,7 @@ constexpr const char* LIST_FULL_TEXT = "The contact list is full: it holds 500 c
 static_assert(MAX_CONTACTS == 500, "LIST_FULL_TEXT names the capacity");
 
 INT_PTR OnInitDialog(HWND window) {
-    for (const Carrier& carrier : CARRIER_TABLE)
-        SendDlgItemMessageA(window, IDC_CONTACT_CARRIER, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(carrier.displayName));
+    AddCarrierNames(window, IDC_CONTACT_CARRIER);
     SetWindowTextA(window, "add contact");
     return TRUE;
 }
@@ -24,9 +21,7 @@ INT_PTR OnInitDialog(HWND window) {
 // Row k of the main list must show slot k again, and the new contact may sort anywhere.
 void RebuildMainList(int rowsBefore) {
     for (int row = 0; row < rowsBefore; ++row) SendDlgItemMessageA(g_mainWindow, IDC_CONTACTS, LB_DELETESTRING, 0, 0);
-    for (int slot = 0; slot < g_contacts.count; ++slot)
-        SendDlgItemMessageA(g_mainWindow, IDC_CONTACTS, LB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(g_contacts.names[slot]));
+    AddContactNames(g_mainWindow);
 }
 
 void Refuse(const char* text) { MessageBoxA(nullptr, text, "Error", MB_OK); }

@@ -4,7 +4,6 @@
 
 #include <shellapi.h>  // needs windows.h, which app_state.h brings
 
-#include "gateway/carriers.h"
 #include "gateway/send_command.h"
 #include "res/resource.h"
 
@@ -25,11 +24,6 @@ void RecountMessage(HWND window) {
     ShowCount(window, message);
 }
 
-void AddCarrierNames(HWND window, int comboId) {
-    for (const Carrier& carrier : CARRIER_TABLE)
-        SendDlgItemMessageA(window, comboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(carrier.displayName));
-}
-
 WNDPROC g_editProc;
 
 // A multi-line edit in a dialog turns Escape into WM_CLOSE, which would end the program mid-message.
@@ -40,8 +34,7 @@ LRESULT CALLBACK MessageEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM 
 }
 
 INT_PTR OnInitDialog(HWND window) {
-    for (int slot = 0; slot < g_contacts.count; ++slot)
-        SendDlgItemMessageA(window, IDC_CONTACTS, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(g_contacts.names[slot]));
+    AddContactNames(window);
     SetWindowTextA(window, "mervasTX");
     SetDlgItemTextA(window, IDC_FROM, g_userDetails.sender);
     SetDlgItemTextA(window, IDC_CALLBACK, g_userDetails.callback);
