@@ -5,14 +5,16 @@ namespace {
 
 MessageBoxCatcher* g_catcher;
 
-// A message box is a dialog whose text is a static control with identifier 0xFFFF.
-bool IsMessageBox(HWND window) {
+}  // namespace
+
+bool IsDialogClass(HWND window) {
     char className[16] = {};
     GetClassNameA(window, className, sizeof className);
-    return lstrcmpA(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr;
+    return lstrcmpA(className, "#32770") == 0;
 }
 
-}  // namespace
+// A message box is a dialog whose text is a static control with identifier 0xFFFF.
+bool IsMessageBox(HWND window) { return IsDialogClass(window) && GetDlgItem(window, 0xFFFF) != nullptr; }
 
 MessageBoxCatcher::MessageBoxCatcher() : hook_(nullptr) {
     g_catcher = this;

@@ -29,6 +29,10 @@ private:
     std::vector<CaughtBox> boxes_;
 };
 
+// A dialog-class window, and among those a message box (its text is the static 0xFFFF).
+bool IsDialogClass(HWND window);
+bool IsMessageBox(HWND window);
+
 // Dispatches whatever is queued for this thread, for about `milliseconds`.
 void PumpMessages(DWORD milliseconds = 0);
 

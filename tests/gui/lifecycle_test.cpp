@@ -56,14 +56,6 @@ BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
     return FALSE;
 }
 
-bool IsDialogClass(HWND window) {
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    return lstrcmpA(className, "#32770") == 0;
-}
-
-bool IsMessageBox(HWND window) { return IsDialogClass(window) && GetDlgItem(window, 0xFFFF) != nullptr; }
-
 // The box's icon control: 0x14 on Windows, 0x440 in Wine (kept visible there, but empty).
 bool HasVisibleIcon(HWND box) {
     for (int id : {0x14, 0x440})
