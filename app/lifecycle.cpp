@@ -1,7 +1,7 @@
 // The program's single run: start-up, the main window's modal run, the drain of the quit message, the save.
 #include "app/app_state.h"
 #include "app/dialogs.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "res/resource.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "gateway/text.h"
+#include "common/text.h"
 
 namespace {
 

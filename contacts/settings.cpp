@@ -11,7 +11,7 @@
 #endif
 
 #include "gateway/carriers.h"
-#include "gateway/text.h"
+#include "common/text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Field encoding and the operations that fill the request record's user and profile fields.
 #include "gateway/request.h"
 
-#include "gateway/text.h"
+#include "common/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "gateway/text.h"
+#include "common/text.h"
 
 namespace {
 

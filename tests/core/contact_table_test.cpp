@@ -9,7 +9,7 @@
 
 #include "contacts/contact_table.h"
 #include "contact_rows.h"
-#include "gateway/text.h"
+#include "common/text.h"
 
 using contact_rows::Names;
 using contact_rows::Rows;

@@ -9,7 +9,7 @@
 #include "gateway/carriers.h"
 #include "gateway/delivery.h"
 #include "gateway/request.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "loopback_listener.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "gateway/assemble.h"
 #include "gateway/delivery.h"
 #include "gateway/request.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "tools/paging_gateway/http.h"
 #include "tools/paging_gateway/options.h"
 #include "tools/paging_gateway/server.h"

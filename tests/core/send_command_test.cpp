@@ -4,7 +4,7 @@
 #include <string>
 
 #include "gateway/send_command.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "loopback_listener.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "contacts/settings.h"
 #include "contact_rows.h"
-#include "gateway/text.h"
+#include "common/text.h"
 
 namespace fs = std::filesystem;
 

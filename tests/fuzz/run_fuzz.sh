@@ -19,7 +19,7 @@ sed -e 's/@MERVASTX_FORM_EMAIL@/pager@example.com/' -e 's/@MERVASTX_HOST_[A-Z]*@
 clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
     -I"$root" -I"$work/generated" \
     "$root/tests/fuzz/settings_fuzz.cpp" "$root/contacts/contact_table.cpp" "$root/contacts/settings.cpp" \
-    "$root/gateway/carriers.cpp" "$root/gateway/text.cpp" -o "$work/settings_fuzz"
+    "$root/gateway/carriers.cpp" "$root/common/text.cpp" -o "$work/settings_fuzz"
 
 printf 'CONTACTS\r\nAnn:5551234567:V:\r\nAl:123:M:\r\nAnna:5559876543:3:\r\nUSER DETAILS\r\nSam:5550001111:' \
     > "$work/corpus/seed-contacts"

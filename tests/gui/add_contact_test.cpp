@@ -6,7 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/dialogs.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "gui_harness.h"
 #include "res/resource.h"
 #include "window_driver.h"

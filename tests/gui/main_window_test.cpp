@@ -8,7 +8,7 @@
 
 #include "app/app_state.h"
 #include "app/dialogs.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "gui_harness.h"
 #include "res/resource.h"
 #include "tests/core/loopback_listener.h"

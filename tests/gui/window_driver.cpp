@@ -11,7 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/dialogs.h"
-#include "gateway/text.h"
+#include "common/text.h"
 #include "res/resource.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Bounded copying of NUL-terminated text between fixed-size buffers.
-#include "gateway/text.h"
+#include "common/text.h"
 
 #include <cstring>
 
