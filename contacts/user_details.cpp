@@ -1,15 +1,14 @@
 // What text the details line can hold.
 #include "contacts/user_details.h"
 
-#include <cstring>
-
 #include "common/text.h"
 
-bool CopyDetailsText(char* target, size_t size, const char* source) {
+bool CopyDetailsText(char* target, size_t size, const char* source, size_t count) {
     if (size == 0) return false;
     target[0] = '\0';
-    const size_t line = std::strcspn(source, "\r\n");
-    bool complete = source[line] == '\0';
+    size_t line = 0;
+    while (line < count && source[line] != '\0' && source[line] != '\r' && source[line] != '\n') ++line;
+    bool complete = line == count || source[line] == '\0';
     size_t kept = 0;
     for (size_t at = 0; at < line;) {
         size_t run = 0;

@@ -15,6 +15,7 @@ struct UserDetails {
 // other control characters go too, since no edit shows them.
 constexpr bool FitsDetailsLine(char c) { return c != ':' && static_cast<unsigned char>(c) >= ' '; }
 
-// Copies the first line of `source` into `target` (`size` bytes) without the characters that do not fit the
-// details line, cut to `size` - 1 characters. False when a character was left out for not fitting.
-bool CopyDetailsText(char* target, size_t size, const char* source);
+// Copies the first line of `source` (at most `count` bytes of it) into `target` (`size` bytes) without the
+// characters that do not fit the details line, cut to `size` - 1 characters. False when a character was
+// left out for not fitting.
+bool CopyDetailsText(char* target, size_t size, const char* source, size_t count = static_cast<size_t>(-1));

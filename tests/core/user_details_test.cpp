@@ -31,6 +31,9 @@ TEST(DetailsText, LeavesOutSeparatorsAndControlsAndStopsAtTheLineEnd) {
         EXPECT_EQ(CopyDetailsText(target, sizeof target, c.source), c.complete) << c.source;
         EXPECT_STREQ(target, c.kept) << c.source;
     }
+    char bounded[SENDER_SIZE] = "";
+    EXPECT_TRUE(CopyDetailsText(bounded, sizeof bounded, "Bob:Who", 3));  // a clipboard block may lack its NUL
+    EXPECT_STREQ(bounded, "Bob");
 }
 
 // Whatever an edit can hold after the filter comes back from the file exactly as it went in.
