@@ -9,3 +9,4 @@ GatewayRequest g_request;
 ReaderBuffers g_readerBuffers;
 char g_welcomeText[WELCOME_TEXT_SIZE];
 DeliverFunction g_deliver = DeliverRequest;
+MainWindowKeys g_mainWindowKeys;

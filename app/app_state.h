@@ -19,3 +19,10 @@ extern GatewayRequest g_request;
 extern ReaderBuffers g_readerBuffers;
 extern char g_welcomeText[WELCOME_TEXT_SIZE];
 extern DeliverFunction g_deliver;  // how "Send Message" delivers; tests point it at a listener of their own
+
+// The hook that hands the main window's keys to its dialog manager while another dialog's loop runs.
+struct MainWindowKeys {
+    HHOOK hook;
+    bool forwarding;  // the main window's own dialog manager calls the hook again
+};
+extern MainWindowKeys g_mainWindowKeys;

@@ -16,5 +16,9 @@ void AddCarrierNames(HWND dialog, int comboId);
 // Appends the names of the table's live slots to the main list, so row k shows slot k.
 void AddContactNames(HWND mainWindow);
 
+// For the main window's lifetime: its keys reach its dialog manager whichever dialog's loop is running.
+void StartMainWindowKeys();
+void StopMainWindowKeys();
+
 // Start-up, the main window's modal run, the drain of the quit message and the save; the exit code.
 int RunProgram(HINSTANCE instance);

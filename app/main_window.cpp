@@ -24,7 +24,7 @@ void RecountMessage(HWND window) {
     ShowCount(window, message);
 }
 
-WNDPROC g_editProc;
+WNDPROC g_editProc;  // the edit class's own procedure, the same for every edit of the window
 
 // A multi-line edit in a dialog turns Escape into WM_CLOSE, which would end the program mid-message.
 // Systems differ in whether the key press or its character does it, so both are dropped.
@@ -33,15 +33,89 @@ LRESULT CALLBACK MessageEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM 
     return CallWindowProcA(g_editProc, edit, message, wParam, lParam);
 }
 
+// A paste keeps what the details line can hold of the clipboard's first line; a beep says what was left out.
+void PasteDetails(HWND edit) {
+    char text[FIELD_READ_SIZE] = "";
+    bool pasted = false;
+    bool complete = true;
+    if (!OpenClipboard(edit)) return;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+        if (const char* clip = static_cast<const char*>(GlobalLock(data))) {
+            complete = CopyDetailsText(text, sizeof text, clip, GlobalSize(data));
+            pasted = true;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    if (!complete) MessageBeep(MB_OK);
+    if (pasted) SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
+}
+
+// Text set by a program: the edit's limit holds only for typing and pasting, so it is applied here too.
+LRESULT SetDetailsText(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    const char* source = reinterpret_cast<const char*>(lParam);
+    if (source == nullptr) return CallWindowProcA(g_editProc, edit, message, wParam, lParam);
+    char text[FIELD_READ_SIZE] = "";
+    size_t size = sizeof text;
+    if (message == WM_SETTEXT) {
+        const size_t limit = static_cast<size_t>(CallWindowProcA(g_editProc, edit, EM_GETLIMITTEXT, 0, 0)) + 1;
+        if (limit < size) size = limit;
+    }
+    CopyDetailsText(text, size, source);
+    return CallWindowProcA(g_editProc, edit, message, wParam, reinterpret_cast<LPARAM>(text));
+}
+
+// The sender and callback edits never hold what the details line cannot keep (a ':' would split it),
+// whether it is typed, pasted (Ctrl+V and the menu send WM_PASTE; Shift+Insert pastes directly) or set.
+LRESULT CALLBACK DetailsEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CHAR:
+        if (wParam >= ' ' && !FitsDetailsLine(static_cast<char>(wParam))) {
+            MessageBeep(MB_OK);
+            return 0;
+        }
+        break;
+    case WM_KEYDOWN:
+        if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0 && GetKeyState(VK_MENU) >= 0) {
+            PasteDetails(edit);
+            return 0;
+        }
+        break;
+    case WM_PASTE:
+        PasteDetails(edit);
+        return 0;
+    case WM_SETTEXT:
+    case EM_REPLACESEL:
+        return SetDetailsText(edit, message, wParam, lParam);
+    default:
+        break;
+    }
+    return CallWindowProcA(g_editProc, edit, message, wParam, lParam);
+}
+
+void Subclass(HWND window, int id, WNDPROC procedure) {
+    g_editProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(GetDlgItem(window, id), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure)));
+}
+
+// The edits hold no more than the details keep, so what the user sees is what is saved.
+void PrepareDetailsEdits(HWND window) {
+    SendDlgItemMessageA(window, IDC_FROM, EM_LIMITTEXT, SENDER_SIZE - 1, 0);
+    SendDlgItemMessageA(window, IDC_CALLBACK, EM_LIMITTEXT, CALLBACK_SIZE - 1, 0);
+    Subclass(window, IDC_FROM, DetailsEditProc);
+    Subclass(window, IDC_CALLBACK, DetailsEditProc);
+}
+
 INT_PTR OnInitDialog(HWND window) {
     AddContactNames(window);
     SetWindowTextA(window, "mervasTX");
+    PrepareDetailsEdits(window);
     SetDlgItemTextA(window, IDC_FROM, g_userDetails.sender);
     SetDlgItemTextA(window, IDC_CALLBACK, g_userDetails.callback);
     AddCarrierNames(window, IDC_CARRIER);
     ShowCount(window, "");
-    g_editProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(GetDlgItem(window, IDC_MESSAGE), GWLP_WNDPROC,
-                                                              reinterpret_cast<LONG_PTR>(MessageEditProc)));
+    Subclass(window, IDC_MESSAGE, MessageEditProc);
+    StartMainWindowKeys();
     return TRUE;
 }
 
@@ -172,6 +246,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         return OnClose(window);
     case WM_DESTROY:
+        StopMainWindowKeys();
         PostQuitMessage(0);
         return FALSE;
     default:

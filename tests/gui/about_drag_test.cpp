@@ -10,6 +10,7 @@
 #include "app/dialogs.h"
 #include "gui_harness.h"
 #include "res/resource.h"
+#include "window_driver.h"
 
 namespace {
 
@@ -78,19 +79,6 @@ INT_PTR RunAbout() {
 }
 
 // ---- Real input, through the same queue as the user's ----
-
-void Key(WORD key, bool down) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &input, sizeof input);
-}
-
-void Tap(WORD key) {
-    Key(key, true);
-    Key(key, false);
-}
 
 // The commands the about dialog receives, whoever sends or posts them.
 struct CommandSpy {

@@ -43,9 +43,7 @@ protected:
     // OK must have been refused with exactly this box, the dialog still up with the typing intact.
     void ExpectRefused(HWND dialog, const char* text, const char* name, const char* number) {
         ASSERT_EQ(boxes_.boxes().size(), 1u);
-        EXPECT_EQ(boxes_.boxes()[0].text, text);
-        EXPECT_EQ(boxes_.boxes()[0].title, "Error");
-        EXPECT_FALSE(boxes_.boxes()[0].hasOwner);
+        EXPECT_TRUE(IsPlainBox(boxes_.boxes()[0], "Error", text));
         EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NAME), name);
         EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NUMBER), number);

@@ -1,6 +1,7 @@
 // Helpers for driving the real dialogs under Wine: catching message boxes, pumping messages.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -10,7 +11,14 @@ struct CaughtBox {
     std::string title;
     std::string text;
     bool hasOwner;
+    bool hasIcon = false;
 };
+
+// What a box shows, read before it is answered.
+CaughtBox ReadBox(HWND box);
+
+// Every box of the program: this title and text, and neither an icon nor an owner window.
+::testing::AssertionResult IsPlainBox(const CaughtBox& box, const char* title, const char* text);
 
 // While alive, every message box shown on this thread is recorded and dismissed with OK.
 class MessageBoxCatcher {
@@ -32,6 +40,9 @@ private:
 // A dialog-class window, and among those a message box (its text is the static 0xFFFF).
 bool IsDialogClass(HWND window);
 bool IsMessageBox(HWND window);
+
+// The box's icon control: 0x14 on Windows, 0x440 in Wine (kept visible there, but empty).
+bool BoxShowsIcon(HWND box);
 
 // Dispatches whatever is queued for this thread, for about `milliseconds`.
 void PumpMessages(DWORD milliseconds = 0);

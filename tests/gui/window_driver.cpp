@@ -106,6 +106,48 @@ void PressKey(HWND dialog, WPARAM key) {
     if (!IsDialogMessageA(dialog, &message)) DispatchMessageA(&message);
 }
 
+void Key(WORD key, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
+void Tap(WORD key) {
+    Key(key, true);
+    Key(key, false);
+}
+
+void TapWith(WORD modifier, WORD key) {
+    Key(modifier, true);
+    Tap(key);
+    Key(modifier, false);
+}
+
+void TypeKeys(const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        const SHORT scan = VkKeyScanA(*c);
+        const WORD key = LOBYTE(scan);
+        if (HIBYTE(scan) & 1)
+            TapWith(VK_SHIFT, key);
+        else
+            Tap(key);
+    }
+}
+
+void SetClipboard(HWND owner, const char* text) {
+    const size_t size = lstrlenA(text) + 1;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    CopyText(static_cast<char*>(GlobalLock(block)), size, text);
+    GlobalUnlock(block);
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    SetClipboardData(CF_TEXT, block);
+    CloseClipboard();
+}
+
 int Selection(HWND dialog, int comboId) {
     return static_cast<int>(SendDlgItemMessageA(dialog, comboId, CB_GETCURSEL, 0, 0));
 }
@@ -158,6 +200,10 @@ void DialogScript::When(const char* title, std::function<void(HWND)> action) {
     g_script->steps.emplace_back(title, std::move(action));
 }
 
+void DialogScript::Then(std::function<void()> action) {
+    g_script->steps.emplace_back("", [action = std::move(action)](HWND) { action(); });
+}
+
 bool DialogScript::finished() const { return g_script->steps.empty(); }
 
 void CALLBACK DialogScript::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
@@ -169,8 +215,10 @@ void CALLBACK DialogScript::OnTimer(HWND, UINT, UINT_PTR, DWORD) {
         return;
     }
     Search search{&g_script->steps.front().first, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), FindUntaken, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) return;
+    if (!search.title->empty()) {
+        EnumThreadWindows(GetCurrentThreadId(), FindUntaken, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr) return;
+    }
     // Taken off the list before it runs: the action may open a further modal loop that runs the next step.
     auto action = std::move(g_script->steps.front().second);
     g_script->steps.pop_front();

@@ -35,6 +35,16 @@ void Press(HWND dialog, int id);
 // A key as the dialog manager sees it arrive at the focused control.
 void PressKey(HWND dialog, WPARAM key);
 
+// Real key presses through the system's input queue, to the window with the keyboard focus; whatever
+// message loop runs next handles them as it would the user's.
+void Key(WORD key, bool down);
+void Tap(WORD key);
+void TapWith(WORD modifier, WORD key);  // Ctrl+V, Shift+Insert
+void TypeKeys(const char* text);        // each character as the keyboard layout types it
+
+// Puts text on the clipboard, for a paste.
+void SetClipboard(HWND owner, const char* text);
+
 int Selection(HWND dialog, int comboId);
 std::vector<std::string> ListRows(HWND mainWindow);
 std::vector<std::string> TableNames();
@@ -54,6 +64,8 @@ public:
     DialogScript& operator=(const DialogScript&) = delete;
 
     void When(const char* title, std::function<void(HWND)> action);
+    // A step of its own at the next tick: by then the loop has handled every key and posted message.
+    void Then(std::function<void()> action);
     bool finished() const;
 
 private:
