@@ -46,7 +46,10 @@ seed_inputs() {
         settings_fuzz)
             seed "$1" contacts 'CONTACTS\r\nAnn:5551234567:V:\r\nAl:123:M:\r\nAnna:5559876543:3:\r\nUSER DETAILS\r\nSam:5550001111:'
             seed "$1" empty 'CONTACTS\r\nUSER DETAILS\r\n::'
-            seed "$1" lf 'CONTACTS\nBob::V:\n:5551234567:0:\nUSER DETAILS\n:5550001111:' ;;
+            seed "$1" lf 'CONTACTS\nBob::V:\n:5551234567:0:\nUSER DETAILS\n:5550001111:'
+            # As SaveSettings writes what the windows can hold: the longest fields, any byte but ':', CR and LF.
+            seed "$1" widest 'CONTACTS\r\n \001\011 Maria \"Jose\" Lopez-Garcia \351\377\177:+1(555) 0\032:V:\r\nAl:1:M:\r\nUSER DETAILS\r\nDr. Who & \200\t co. %%s:555-000 11:'
+            seed "$1" details-only 'CONTACTS\r\nUSER DETAILS\r\n:5550001111:' ;;
         request_fuzz)
             # Carrier position, the four lengths, then message, phone, sender and callback.
             seed "$1" sprint '\004\010\012\003\012hi there5551234567Bob5550001111'
