@@ -11,8 +11,8 @@ cmake --build build/native -j"$jobs"
 ctest --test-dir build/native --output-on-failure -j"$jobs"
 
 if [ -x tests/fuzz/run_fuzz.sh ]; then
-  echo "== fuzzing the settings reader"
-  tests/fuzz/run_fuzz.sh build/fuzz 30
+  echo "== fuzzing the settings file, the request path and the paging gateway's request reader, 15 s each"
+  tests/fuzz/run_fuzz.sh build/fuzz 15
 fi
 
 echo "== Windows build: everything, tests under Wine in a virtual display"

@@ -1,7 +1,11 @@
 // The local paging gateway reads the program's own requests back into the five fields of a page.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <future>
 #include <random>
 #include <sstream>
 #include <string>
@@ -329,31 +333,53 @@ struct ServingThread {
     }
 };
 
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+void SendText(SocketHandle handle, const std::string& text) {
+    EXPECT_EQ(SendBytes(handle, text.data(), static_cast<long>(text.size())), static_cast<long>(text.size()));
+}
+
 }  // namespace
 
-TEST(PagingGatewayServer, KeepsServingPastBadClientsAndPrintsTheProgramsPage) {
+TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     const char* address = PAGING_TEST_ADDRESS(1);
     PagingServer server(300);
     std::string error;
     ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    server.SetPageSink([](const Page& page, std::string& reason) {
+        if (page.phoneNumber != "0") return true;
+        reason = "spool full\r\n";
+        return false;
+    });
     std::ostringstream out;
     ServingThread serving{server, std::thread([&] { server.Serve(out, 1); })};
 
-    SocketHandle half = ConnectTo(address);
-    SendBytes(half, "GET /stage2.shtml?min=5", 23);
-    CloseSocket(half);
-
-    SocketHandle garbage = ConnectTo(address);
-    const std::string junk = "\x16\x03\x01 hello\r\n\r\n";
-    SendBytes(garbage, junk.data(), static_cast<long>(junk.size()));
-    EXPECT_EQ(ReadToEnd(garbage).compare(0, 24, "HTTP/1.0 400 Bad Request"), 0);
-    CloseSocket(garbage);
-
     const char* stalled = "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: 50\r\n\r\npin=1";
     SocketHandle slow = ConnectTo(address);
-    SendBytes(slow, stalled, static_cast<long>(strlen(stalled)));
+    SendText(slow, stalled);
 
-    // Queued behind the stalled one, which the time-out has to clear first.
+    // Each answered while the stalled one still holds its connection.
+    SocketHandle half = ConnectTo(address);
+    SendText(half, "GET /stage2.shtml?min=5");
+    CloseSocket(half);
+    SocketHandle garbage = ConnectTo(address);
+    SendText(garbage, "\x16\x03\x01 hello\r\n\r\n");
+    EXPECT_EQ(ReadToEnd(garbage).compare(0, 24, "HTTP/1.0 400 Bad Request"), 0);
+    CloseSocket(garbage);
+    SocketHandle refused = ConnectTo(address);
+    SendText(refused, "GET /stage2.shtml?min=0&msg=x HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(ReadToEnd(refused).compare(0, 32, "HTTP/1.0 503 Service Unavailable"), 0);
+    CloseSocket(refused);
+
+    EXPECT_EQ(ReadToEnd(slow).compare(0, 12, "HTTP/1.0 408"), 0);
+    CloseSocket(slow);
+
     GatewayRequest request{};
     EncodeSender(request, "Ann & Bob");
     EncodeCallback(request, "555 0001");
@@ -362,16 +388,64 @@ TEST(PagingGatewayServer, KeepsServingPastBadClientsAndPrintsTheProgramsPage) {
     SetPhoneNumber(request, "555 1234");
     CopyText(request.host, address);
     ASSERT_STREQ(DeliverRequest(request), "Message sent!");
+    serving.thread.join();  // the refused page did not count as the one page
 
-    EXPECT_EQ(ReadToEnd(slow).compare(0, 12, "HTTP/1.0 408"), 0);
-    CloseSocket(slow);
+    EXPECT_EQ(SortedLines(out.str()),
+              SortedLines("bad request: incomplete request (23 bytes), connection closed\n"
+                          "bad request: malformed request line\n"
+                          "page via Cingular: to \"0\": \"x\" not taken: spool full\\r\\n\n"
+                          "bad request: incomplete request (" + std::to_string(strlen(stalled)) + " bytes), timed out\n"
+                          "page via Sprint: to \"555 1234\": \"50% off\\r\\ntoday?\" from \"Ann & Bob\" callback "
+                          "\"555 0001\"\n"));
+}
+
+TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
+    const char* address = PAGING_TEST_ADDRESS(3);
+    PagingServer server;  // the gateway's own 5 s deadline
+    std::string error;
+    ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    constexpr int CLIENTS = 100;
+    std::ostringstream out, many;
+    std::promise<void> firstPage;
+    ServingThread serving{server, std::thread([&] {
+                              server.Serve(out, 1);
+                              firstPage.set_value();
+                              server.Serve(many, CLIENTS);
+                          })};
+
+    std::vector<SocketHandle> idle;
+    for (int i = 0; i < 5; ++i) idle.push_back(ConnectTo(address));
+    GatewayRequest request{};
+    EncodeMessage(request, "behind the idle ones");
+    ApplyGatewayProfile(request, 'C');
+    SetPhoneNumber(request, "5551234567");
+    CopyText(request.host, address);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_STREQ(DeliverRequest(request), "Message sent!");
+    ASSERT_EQ(firstPage.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    std::printf("page behind 5 idle clients printed after %lld ms\n", static_cast<long long>(waited));
+    EXPECT_LT(waited, 1000);
+    EXPECT_EQ(out.str(), "page via Cingular: to \"5551234567\": \"behind the idle ones\"\n");
+    for (SocketHandle handle : idle) CloseSocket(handle);
+
+    // All connected before any sends: more than one select can watch, so some wait in the backlog.
+    std::vector<SocketHandle> clients;
+    std::string expected;
+    for (int i = 0; i < CLIENTS; ++i) clients.push_back(ConnectTo(address));
+    for (int i = 0; i < CLIENTS; ++i) {
+        const std::string message = "page " + std::to_string(i);
+        const Carrier& carrier = CARRIER_TABLE[i % CARRIER_COUNT];
+        SendText(clients[static_cast<size_t>(i)], ProgramRequest(carrier.carrierCode, {message.c_str(), "1", "", ""}));
+        expected += std::string("page via ") + carrier.displayName + ": to \"1\": \"" + message + "\"\n";
+    }
+    for (SocketHandle handle : clients) {
+        EXPECT_EQ(ReadToEnd(handle).compare(0, 15, "HTTP/1.0 200 OK"), 0);
+        CloseSocket(handle);
+    }
     serving.thread.join();
-
-    EXPECT_EQ(out.str(), "bad request: incomplete request (23 bytes), connection closed\n"
-                         "bad request: malformed request line\n"
-                         "bad request: incomplete request (" + std::to_string(strlen(stalled)) +
-                         " bytes), timed out\n"
-                         "page via Sprint: to \"555 1234\": \"50% off\\r\\ntoday?\" from \"Ann & Bob\" callback \"555 0001\"\n");
+    EXPECT_EQ(SortedLines(many.str()), SortedLines(expected));
 }
 
 TEST(PagingGatewayServer, SaysWhyItCannotListen) {

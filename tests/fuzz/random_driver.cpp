@@ -1,4 +1,5 @@
-// Bounded randomized run of the settings fuzz target, for compilers without libFuzzer.
+// Bounded randomized run of a fuzz target, for compilers without libFuzzer: settings-like files and their
+// damaged copies, whose bytes the request targets read as fields and requests of their own.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,6 @@ int main(int argc, char** argv) {
         if (run % 500 == 499) bytes = ValidFile(random, 505 + static_cast<int>(Below(random, 10)));  // past capacity
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
-    std::printf("settings fuzz driver: %ld inputs run\n", inputs);
+    std::printf("%s: %ld inputs run\n", argv[0], inputs);
     return 0;
 }

@@ -1,22 +1,32 @@
-// The gateway's socket side: one connection at a time, each read bounded in size and in time.
+// The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
 #include "tools/paging_gateway/server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "tools/paging_gateway/http.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/select.h>
 #endif
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr int SEND_SIDE = 1;  // SHUT_WR and SD_SEND alike
 constexpr long ACCEPT_POLL_MILLISECONDS = 200;
 constexpr long LINGER_MILLISECONDS = 500;
+constexpr int LISTEN_BACKLOG = 128;
+// Winsock's select watches at most 64 sockets: the listener and this many peers; the rest wait in the backlog.
+constexpr size_t MAX_PEERS = 60;
 
 std::string LastSocketError() {
 #ifdef _WIN32
@@ -32,23 +42,23 @@ std::string LastSocketError() {
 #endif
 }
 
-// True when the socket can be read (bytes or end of stream) within `milliseconds`.
-bool WaitReadable(SocketHandle handle, long milliseconds) {
-#ifndef _WIN32
-    if (handle >= FD_SETSIZE) return false;  // select cannot watch it; treated as a time-out
+// So that neither accept nor a send can ever hold the loop.
+void MakeNonBlocking(SocketHandle handle) {
+#ifdef _WIN32
+    u_long on = 1;
+    ioctlsocket(handle, FIONBIO, &on);
+#else
+    fcntl(handle, F_SETFL, fcntl(handle, F_GETFL, 0) | O_NONBLOCK);
 #endif
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(handle, &readable);
-    timeval wait;
-    wait.tv_sec = milliseconds / 1000;
-    wait.tv_usec = (milliseconds % 1000) * 1000;
-    return select(static_cast<int>(handle) + 1, &readable, nullptr, nullptr, &wait) > 0;
 }
 
-long MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+bool CanWatch(SocketHandle handle) {
+#ifdef _WIN32
+    (void)handle;
+    return true;
+#else
+    return handle < FD_SETSIZE;
+#endif
 }
 
 void SendAll(SocketHandle handle, const std::string& bytes) {
@@ -60,18 +70,30 @@ void SendAll(SocketHandle handle, const std::string& bytes) {
     }
 }
 
-// Closing with unread bytes resets the connection and can destroy the answer before the client reads it,
-// so the send side is closed first and what still comes is read away for a moment.
-void CloseGently(SocketHandle handle) {
-    shutdown(handle, SEND_SIDE);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
-    char discard[4096];
-    for (long left = LINGER_MILLISECONDS; left > 0 && WaitReadable(handle, left); left = MillisecondsUntil(deadline))
-        if (recv(handle, discard, sizeof discard, 0) <= 0) break;
-    CloseSocket(handle);
+// The reason stays on the page's line, whatever bytes it holds.
+std::string OneLine(const std::string& text) {
+    const std::string quoted = QuoteText(text);
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 }  // namespace
+
+void PrintLine(std::ostream& out, const std::string& line) {
+    static std::mutex printing;
+    const std::string whole = line + "\n";
+    std::lock_guard<std::mutex> lock(printing);
+    out.write(whole.data(), static_cast<std::streamsize>(whole.size()));
+    out.flush();
+}
+
+struct PagingServer::Peer {
+    SocketHandle handle;
+    Clock::time_point deadline;  // for the whole request, so a peer dripping a byte at a time cannot hold it
+    std::string received;
+    // Closing with unread bytes resets the connection and can destroy the answer before the client reads it,
+    // so after the answer the send side is closed and what still comes is read away for a moment.
+    bool answered = false;
+};
 
 PagingServer::~PagingServer() {
     if (listening_) CloseSocket(listener_);
@@ -88,59 +110,141 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
     // Lets a restarted gateway take its port back at once; on Windows the option would let two share it.
     int reuse = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    if (listener_ >= FD_SETSIZE) {
+#endif
+    if (!CanWatch(listener_)) {
         CloseSocket(listener_);
         error = "Too many open files";
         return false;
     }
-#endif
     sockaddr_in where;
     memset(&where, 0, sizeof where);
     where.sin_family = AF_INET;
     where.sin_port = htons(static_cast<unsigned short>(port));
     where.sin_addr.s_addr = inet_addr(address.c_str());
-    if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) < 0 || listen(listener_, 8) < 0) {
+    if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) < 0 ||
+        listen(listener_, LISTEN_BACKLOG) < 0) {
         error = LastSocketError();
         CloseSocket(listener_);
         return false;
     }
+    MakeNonBlocking(listener_);
     listening_ = true;
     return true;
 }
 
 void PagingServer::Serve(std::ostream& out, long pageLimit) {
+    std::vector<Peer> peers;
     long pages = 0;
-    while (listening_ && !stopping_ && (pageLimit == 0 || pages < pageLimit)) {
-        if (!WaitReadable(listener_, ACCEPT_POLL_MILLISECONDS)) continue;
-        const SocketHandle peer = accept(listener_, nullptr, nullptr);
-        if (IsBadSocket(peer)) continue;
-        if (ServeConnection(peer, out)) ++pages;
+    for (;;) {
+        const bool accepting = listening_ && !stopping_ && (pageLimit == 0 || pages < pageLimit);
+        if (!accepting) {
+            // Once serving ends, unanswered peers get nothing; answered ones keep their moment to read.
+            for (const Peer& peer : peers)
+                if (!peer.answered) CloseSocket(peer.handle);
+            peers.erase(std::remove_if(peers.begin(), peers.end(), [](const Peer& peer) { return !peer.answered; }),
+                        peers.end());
+            if (peers.empty()) return;
+        }
+
+        fd_set readable;
+        FD_ZERO(&readable);
+        SocketHandle highest = 0;
+        const bool watchListener = accepting && peers.size() < MAX_PEERS;
+        Clock::time_point wakeUp = Clock::now() + std::chrono::milliseconds(ACCEPT_POLL_MILLISECONDS);
+        if (watchListener) {
+            FD_SET(listener_, &readable);
+            highest = listener_;
+        }
+        for (const Peer& peer : peers) {
+            FD_SET(peer.handle, &readable);
+            highest = std::max(highest, peer.handle);
+            wakeUp = std::min(wakeUp, peer.deadline);
+        }
+        const long long waitMicroseconds = std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::microseconds>(wakeUp - Clock::now()).count());
+        timeval wait;
+        wait.tv_sec = static_cast<long>(waitMicroseconds / 1000000);
+        wait.tv_usec = static_cast<long>(waitMicroseconds % 1000000);
+        if (select(static_cast<int>(highest) + 1, &readable, nullptr, nullptr, &wait) < 0) {
+            FD_ZERO(&readable);  // interrupted; deadlines are still kept below
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+
+        const Clock::time_point now = Clock::now();
+        for (size_t at = 0; at < peers.size();) {
+            Peer& peer = peers[at];
+            const bool ready = FD_ISSET(peer.handle, &readable) != 0;
+            bool gone = false;
+            if (!peer.answered && pageLimit != 0 && pages >= pageLimit) {
+                // Left unanswered: the page limit was reached earlier in this round.
+            } else if (ready) {
+                char chunk[4096];
+                const long got = recv(peer.handle, chunk, sizeof chunk, 0);
+                if (peer.answered) {
+                    gone = got <= 0;
+                } else if (got <= 0) {
+                    pages += Finish(peer, false, out) ? 1 : 0;
+                } else {
+                    peer.received.append(chunk, static_cast<size_t>(got));
+                    HttpRequest request;
+                    std::string problem;
+                    if (ExamineRequest(peer.received, request, problem) != RequestState::Incomplete)
+                        pages += Finish(peer, false, out) ? 1 : 0;
+                }
+            } else if (now >= peer.deadline) {
+                if (peer.answered)
+                    gone = true;
+                else
+                    pages += Finish(peer, true, out) ? 1 : 0;
+            }
+            if (gone) {
+                CloseSocket(peer.handle);
+                peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(at));
+            } else {
+                ++at;
+            }
+        }
+        if (watchListener && FD_ISSET(listener_, &readable)) Accept(peers, out);
     }
 }
 
-bool PagingServer::ServeConnection(SocketHandle peer, std::ostream& out) {
-    // One deadline for the whole request, so a peer dripping a byte at a time cannot hold the gateway.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds_);
-    std::string received;
+void PagingServer::Accept(std::vector<Peer>& peers, std::ostream& out) {
+    while (peers.size() < MAX_PEERS) {
+        const SocketHandle handle = accept(listener_, nullptr, nullptr);
+        if (IsBadSocket(handle)) return;
+        Peer peer{handle, Clock::now() + std::chrono::milliseconds(timeoutMilliseconds_), std::string(), false};
+        if (!CanWatch(handle)) {
+            // Select cannot watch it; it is answered as one that sent nothing in time.
+            Finish(peer, true, out);
+            CloseSocket(handle);
+            continue;
+        }
+        MakeNonBlocking(handle);
+        peers.push_back(std::move(peer));
+    }
+}
+
+Answer PagingServer::AnswerComplete(const HttpRequest& request) {
+    Page page;
+    std::string problem;
+    if (!sink_ || ReadRequestPage(request, page, problem) != 200) return AnswerRequest(request);
+    std::string reason;
+    if (!sink_(page, reason)) return {503, FormatPageLine(page) + " not taken: " + OneLine(reason)};
+    return {200, FormatPageLine(page)};
+}
+
+bool PagingServer::Finish(Peer& peer, bool timedOut, std::ostream& out) {
     HttpRequest request;
     std::string problem;
-    RequestState state = RequestState::Incomplete;
-    bool timedOut = false;
-    char chunk[4096];
-    while (state == RequestState::Incomplete) {
-        const long left = MillisecondsUntil(deadline);
-        if (left <= 0 || !WaitReadable(peer, left)) {
-            timedOut = true;
-            break;
-        }
-        const long got = recv(peer, chunk, sizeof chunk, 0);
-        if (got <= 0) break;
-        received.append(chunk, static_cast<size_t>(got));
-        state = ExamineRequest(received, request, problem);
-    }
-    const Answer answer = AnswerConnection(state, request, problem, received.size(), timedOut);
-    if (!answer.line.empty()) out << answer.line << std::endl;
-    if (answer.status != 0) SendAll(peer, ResponseText(answer.status));
-    CloseGently(peer);
+    const RequestState state = ExamineRequest(peer.received, request, problem);
+    const Answer answer = state == RequestState::Complete
+                              ? AnswerComplete(request)
+                              : AnswerConnection(state, request, problem, peer.received.size(), timedOut);
+    if (!answer.line.empty()) PrintLine(out, answer.line);
+    if (answer.status != 0) SendAll(peer.handle, ResponseText(answer.status));
+    shutdown(peer.handle, SEND_SIDE);
+    peer.answered = true;
+    peer.received.clear();
+    peer.deadline = Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
     return answer.status == 200;
 }

@@ -1,11 +1,21 @@
-// The gateway's socket side: one connection at a time, each read bounded in size and in time.
+// The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "gateway/net.h"
+#include "tools/paging_gateway/http.h"
+#include "tools/paging_gateway/page.h"
+
+// Takes each page before the 200 answer goes back; false, with a reason, answers 503 and prints the reason.
+using PageSink = std::function<bool(const Page& page, std::string& reason)>;
+
+// Writes the line and its line end to `out` in one write, never interleaved with another thread's line.
+void PrintLine(std::ostream& out, const std::string& line);
 
 class PagingServer {
 public:
@@ -17,6 +27,9 @@ public:
     // False, with the system's reason (such as "Address already in use") in `error`.
     bool Listen(const std::string& address, int port, std::string& error);
 
+    // Set before Serve. The sink runs on the thread that runs Serve, one page at a time.
+    void SetPageSink(PageSink sink) { sink_ = std::move(sink); }
+
     // Prints one line per connection to `out` until `pageLimit` pages (0: no limit) or Stop().
     void Serve(std::ostream& out, long pageLimit = 0);
 
@@ -24,10 +37,16 @@ public:
     void Stop() { stopping_ = true; }
 
 private:
-    bool ServeConnection(SocketHandle peer, std::ostream& out);
+    struct Peer;
+
+    void Accept(std::vector<Peer>& peers, std::ostream& out);
+    Answer AnswerComplete(const HttpRequest& request);
+    // Prints the connection's line and answers it; true for a page taken.
+    bool Finish(Peer& peer, bool timedOut, std::ostream& out);
 
     long timeoutMilliseconds_;
     SocketHandle listener_{};
     bool listening_ = false;
     std::atomic<bool> stopping_{false};
+    PageSink sink_;
 };
