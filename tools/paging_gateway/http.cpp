@@ -49,6 +49,7 @@ const char* Reason(int status) {
         case 404: return "Not Found";
         case 408: return "Request Time-out";
         case 413: return "Request Entity Too Large";
+        case 503: return "Service Unavailable";
         default: return "Error";
     }
 }

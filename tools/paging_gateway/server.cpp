@@ -138,7 +138,13 @@ bool PagingServer::ServeConnection(SocketHandle peer, std::ostream& out) {
         received.append(chunk, static_cast<size_t>(got));
         state = ExamineRequest(received, request, problem);
     }
-    const Answer answer = AnswerConnection(state, request, problem, received.size(), timedOut);
+    Answer answer = AnswerConnection(state, request, problem, received.size(), timedOut);
+    if (answer.status == 200 && sink_) {
+        Page page;
+        std::string reason;
+        ReadRequestPage(request, page, problem);
+        if (!sink_(page, reason)) answer = {503, "not taken: " + reason};
+    }
     if (!answer.line.empty()) out << answer.line << std::endl;
     if (answer.status != 0) SendAll(peer, ResponseText(answer.status));
     CloseGently(peer);

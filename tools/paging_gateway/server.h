@@ -2,10 +2,16 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "gateway/net.h"
+#include "tools/paging_gateway/page.h"
+
+// Takes each page before the 200 answer goes back; false, with a reason, answers 503 and prints the reason.
+using PageSink = std::function<bool(const Page& page, std::string& reason)>;
 
 class PagingServer {
 public:
@@ -23,6 +29,8 @@ public:
     // May be called from another thread; Serve returns within a fraction of a second.
     void Stop() { stopping_ = true; }
 
+    void SetPageSink(PageSink sink) { sink_ = std::move(sink); }
+
 private:
     bool ServeConnection(SocketHandle peer, std::ostream& out);
 
@@ -30,4 +38,5 @@ private:
     SocketHandle listener_{};
     bool listening_ = false;
     std::atomic<bool> stopping_{false};
+    PageSink sink_;
 };
