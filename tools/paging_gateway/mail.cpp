@@ -193,7 +193,10 @@ Delivery SendMailPage(const UpstreamUrl& url, const MailSettings& settings, cons
         curl_easy_setopt(curl, CURLOPT_PASSWORD, settings.password.c_str());
     }
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMilliseconds);
-    // A whole mail is a few hundred bytes; a server slower than a handful of replies' time-outs is stuck.
+    // No byte either way for that long is a server that stopped answering; and a whole mail is a few hundred
+    // bytes, so a session longer than a handful of replies' time-outs is stuck too.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, timeoutMilliseconds / 1000));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMilliseconds * 4);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // signals cannot reach a worker thread safely
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
