@@ -405,6 +405,17 @@ TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
     EXPECT_EQ(Count(gateway.Output(), "retrying"), 0u) << gateway.Output();
     EXPECT_TRUE(FilesIn(folder.path + "/spool", ".page").empty());
     EXPECT_EQ(Count(gateway.Output() + ReadFile(folder.path + "/err"), "s3cret"), 0u);
+
+    // Told to insist on STARTTLS, which this server does not offer: the page waits rather than going in clear.
+    TempFolder strictFolder;
+    Gateway strict(strictFolder.path, Address(5),
+                   {"--relay", "smtp://" + address + ":2525", "--smtp-tls", "--mail-from", "gateway@example.net",
+                    "--mail-to", "{phone}@pager.example.net"},
+                   {"PAGING_GATEWAY_SMTP_USER=pager-relay", "PAGING_GATEWAY_SMTP_PASSWORD=s3cret&=%+"});
+    ASSERT_EQ(strict.Send('A', "only over TLS", "5559876543", "", ""), 200);
+    ASSERT_TRUE(strict.WaitForLines("retrying in ", 1)) << strict.Output();
+    EXPECT_EQ(smtp.Messages().size(), 1u);
+    EXPECT_EQ(FilesIn(strictFolder.path + "/spool", ".page").size(), 1u);
 }
 
 TEST(RelayTest, BusyUpstreamIsRetriedAndARefusalIsNot) {
