@@ -1,15 +1,45 @@
 // The gateway's command line.
 #include "tools/paging_gateway/options.h"
 
+#include <cstdlib>
+
+#ifdef PAGING_GATEWAY_MAIL
+#define RELAY_KINDS "SNPP or e-mail"
+#define MAIL_USAGE                                                                                            \
+    "  --mail-from ADDRESS      e-mail relays: the sender's address\n"                                        \
+    "  --mail-to TEMPLATE       e-mail relays: the recipient, {phone} standing for the phone number\n"       \
+    "                           (for example {phone}@pager.example.net)\n"                                    \
+    "  --smtp-user USER         log in as USER (or set PAGING_GATEWAY_SMTP_USER); the password comes\n"       \
+    "                           from PAGING_GATEWAY_SMTP_PASSWORD only, so it never shows in a process list\n" \
+    "  --smtp-tls               insist on STARTTLS (without it, STARTTLS whenever the server offers it)\n"
+#define URL_USAGE "snpp://HOST[:PORT] (port 444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465)"
+#else
+#define RELAY_KINDS "SNPP (this Windows build has no e-mail relay: it is built without libcurl)"
+#define MAIL_USAGE ""
+#define URL_USAGE "snpp://HOST[:PORT] (port 444)"
+#endif
+
 const char GATEWAY_USAGE[] =
-    "Usage: paging_gateway [--address A] [--port P] [--once | --count N]\n"
+    "Usage: paging_gateway [--address A] [--port P] [--once | --count N] [--relay [CARRIER=]URL ...]\n"
     "Stands in for the six carriers' paging web servers: answers mervasTX's requests\n"
-    "and prints one line per page.\n"
-    "  --address A  IPv4 address to listen on (default 127.0.0.1; \"localhost\" means that)\n"
-    "  --port P     TCP port (default 80, where mervasTX sends)\n"
-    "  --once       exit after the first page\n"
-    "  --count N    exit after N pages\n"
-    "  --help       show this text\n";
+    "and prints one line per page. With --relay it also hands each page on to a real\n"
+    "paging network over " RELAY_KINDS ",\n"
+    "keeping it in a spool folder until the network has taken it.\n"
+    "  --address A              IPv4 address to listen on (default 127.0.0.1; \"localhost\" means that)\n"
+    "  --port P                 TCP port (default 80, where mervasTX sends)\n"
+    "  --once                   exit after the first page\n"
+    "  --count N                exit after N pages\n"
+    "  --relay URL              relay every page to URL:\n"
+    "                           " URL_USAGE "\n"
+    "  --relay CARRIER=URL      relay that carrier's pages (its name as mervasTX shows it, e.g. AT&T)\n"
+    "                           to URL; once per carrier; a bare --relay URL serves the rest\n"
+    "  --spool DIR              where pages wait (default paging_gateway.spool); refused ones go to\n"
+    "                           DIR/failed, each with the upstream's reply beside it\n"
+    MAIL_USAGE
+    "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
+    "                           up to 5 minutes)\n"
+    "  --upstream-timeout MS    longest wait for a connection or a reply (default 30000)\n"
+    "  --help                   show this text\n";
 
 namespace {
 
@@ -36,9 +66,80 @@ bool IsDottedQuad(const std::string& text) {
     return parts == 4;
 }
 
+bool SameLetters(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// "URL" or "CARRIER=URL"; the carrier's name is taken as the program shows it, in any case.
+bool ParseRoute(const std::string& value, RelaySettings& relay, std::string& error) {
+    RelayRoute route;
+    std::string address = value;
+    const size_t equals = value.find('=');
+    if (equals != std::string::npos && value.find("://") > equals) {
+        const std::string name = value.substr(0, equals);
+        for (const Carrier& carrier : CARRIER_TABLE)
+            if (SameLetters(name, carrier.displayName)) route.carrier = carrier.displayName;
+        if (route.carrier.empty()) {
+            error = "no carrier is called " + PrintableText(name) + " (Ameritech, AT&T, Cingular, Sprint, SunCom, Verizon)";
+            return false;
+        }
+        address = value.substr(equals + 1);
+    }
+    if (!ParseUpstreamUrl(address, route.url, error)) return false;
+#ifndef PAGING_GATEWAY_MAIL
+    if (route.url.kind == UpstreamKind::Smtp) {
+        error = "this paging_gateway relays SNPP only (built without libcurl): " + route.url.text;
+        return false;
+    }
+#endif
+    for (const RelayRoute& earlier : relay.routes)
+        if (earlier.carrier == route.carrier) {
+            error = route.carrier.empty() ? "more than one --relay for the other carriers"
+                                          : "more than one --relay for " + route.carrier;
+            return false;
+        }
+    relay.routes.push_back(route);
+    return true;
+}
+
+bool IsAddressText(const std::string& text) {
+    if (text.find('@') == std::string::npos) return false;
+    for (char c : text)
+        if (c <= 0x20 || c > 0x7E || c == '<' || c == '>') return false;
+    return true;
+}
+
+// E-mail relays need both addresses; checked once every option is read.
+bool CheckMail(const RelaySettings& relay, std::string& error) {
+    bool mail = false;
+    for (const RelayRoute& route : relay.routes) mail = mail || route.url.kind == UpstreamKind::Smtp;
+    if (!mail) return true;
+    if (!IsAddressText(relay.mail.from)) {
+        error = relay.mail.from.empty() ? "an e-mail relay needs --mail-from" : "not an address: " + relay.mail.from;
+        return false;
+    }
+    if (!IsAddressText(relay.mail.toTemplate) || relay.mail.toTemplate.find("{phone}") == std::string::npos) {
+        error = relay.mail.toTemplate.empty() ? "an e-mail relay needs --mail-to"
+                                              : "--mail-to needs an address with {phone} in it: " +
+                                                    PrintableText(relay.mail.toTemplate);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
+    static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
+                                             "--spool",     "--mail-from", "--mail-to", "--smtp-user",
+                                             "--retry-first", "--upstream-timeout"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -49,7 +150,13 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
             options.pageLimit = 1;
             continue;
         }
-        if (option != "--address" && option != "--port" && option != "--count") {
+        if (option == "--smtp-tls") {
+            options.relay.mail.requireTls = true;
+            continue;
+        }
+        bool known = false;
+        for (const char* name : WITH_VALUE) known = known || option == name;
+        if (!known) {
             error = "unknown option " + option;
             return false;
         }
@@ -71,13 +178,47 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
                 return false;
             }
             options.port = static_cast<int>(number);
-        } else {
+        } else if (option == "--count") {
             if (!ParseNumber(value, 999999999, number)) {
                 error = "not a positive count: " + value;
                 return false;
             }
             options.pageLimit = number;
+        } else if (option == "--relay") {
+            if (!ParseRoute(value, options.relay, error)) return false;
+        } else if (option == "--spool") {
+            if (value.empty()) {
+                error = "--spool needs a folder";
+                return false;
+            }
+            options.spoolFolder = value;
+        } else if (option == "--mail-from") {
+            options.relay.mail.from = value;
+        } else if (option == "--mail-to") {
+            options.relay.mail.toTemplate = value;
+        } else if (option == "--smtp-user") {
+            options.relay.mail.user = value;
+        } else {
+            if (!ParseNumber(value, 300 * 1000, number)) {
+                error = option + " needs milliseconds (1-300000): " + value;
+                return false;
+            }
+            (option == "--retry-first" ? options.relay.retryFirstMilliseconds : options.relay.timeoutMilliseconds) =
+                number;
         }
     }
+    return CheckMail(options.relay, error);
+}
+
+bool ReadMailCredentials(MailSettings& mail, std::string& error) {
+    const char* user = std::getenv(SMTP_USER_VARIABLE);
+    if (mail.user.empty() && user != nullptr) mail.user = user;
+    if (mail.user.empty()) return true;
+    const char* password = std::getenv(SMTP_PASSWORD_VARIABLE);
+    if (password == nullptr) {
+        error = std::string("an SMTP login needs its password in ") + SMTP_PASSWORD_VARIABLE;
+        return false;
+    }
+    mail.password = password;
     return true;
 }

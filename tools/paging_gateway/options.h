@@ -3,14 +3,26 @@
 
 #include <string>
 
+#include "tools/paging_gateway/relay.h"
+
 struct GatewayOptions {
     std::string address = "127.0.0.1";
     int port = 80;  // the program always sends to port 80
     long pageLimit = 0;  // 0: serve until stopped
     bool showHelp = false;
+    RelaySettings relay;  // no routes: print pages and relay nothing
+    std::string spoolFolder = "paging_gateway.spool";
 };
 
 extern const char GATEWAY_USAGE[];
 
+// The environment variables holding the SMTP login.
+constexpr const char SMTP_USER_VARIABLE[] = "PAGING_GATEWAY_SMTP_USER";
+constexpr const char SMTP_PASSWORD_VARIABLE[] = "PAGING_GATEWAY_SMTP_PASSWORD";
+
 // False, with the reason in `error`, for an unknown option or a bad or missing value.
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error);
+
+// Takes the SMTP user (unless --smtp-user gave one) and password from the environment; false when a user
+// has no password.
+bool ReadMailCredentials(MailSettings& mail, std::string& error);

@@ -1,0 +1,189 @@
+// A client connection whose every wait is bounded, so an upstream that goes silent cannot hold the relay.
+#include "tools/paging_gateway/client_socket.h"
+
+#include <chrono>
+#include <cstring>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/select.h>
+#endif
+
+namespace {
+
+const size_t MAX_LINE_BYTES = 4096;
+
+std::string SocketError(int code) {
+#ifdef _WIN32
+    switch (code) {
+        case WSAECONNREFUSED: return "Connection refused";
+        case WSAECONNRESET: return "Connection reset by peer";
+        case WSAENETUNREACH: return "Network is unreachable";
+        case WSAEHOSTUNREACH: return "No route to host";
+        case WSAETIMEDOUT: return "Connection timed out";
+        default: return "Winsock error " + std::to_string(code);
+    }
+#else
+    return strerror(code);
+#endif
+}
+
+int LastError() {
+#ifdef _WIN32
+    return WSAGetLastError();
+#else
+    return errno;
+#endif
+}
+
+bool SetBlocking(SocketHandle handle, bool blocking) {
+#ifdef _WIN32
+    u_long nonBlocking = blocking ? 0 : 1;
+    return ioctlsocket(handle, FIONBIO, &nonBlocking) == 0;
+#else
+    const int flags = fcntl(handle, F_GETFL, 0);
+    return flags >= 0 && fcntl(handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+#endif
+}
+
+// Waits until the socket is readable (or, with `forWriting`, writable); false at the time-out.
+bool WaitFor(SocketHandle handle, bool forWriting, long milliseconds) {
+#ifndef _WIN32
+    if (handle >= FD_SETSIZE) return false;
+#endif
+    if (milliseconds < 0) milliseconds = 0;
+    fd_set watched, failed;
+    FD_ZERO(&watched);
+    FD_ZERO(&failed);
+    FD_SET(handle, &watched);
+    FD_SET(handle, &failed);  // Winsock reports a refused connect here
+    timeval wait;
+    wait.tv_sec = milliseconds / 1000;
+    wait.tv_usec = (milliseconds % 1000) * 1000;
+    return select(static_cast<int>(handle) + 1, forWriting ? nullptr : &watched, forWriting ? &watched : nullptr,
+                  &failed, &wait) > 0;
+}
+
+// The host's IPv4 address; lookups by name are thread-safe on both systems (getaddrinfo; Winsock keeps
+// gethostbyname's result per thread).
+bool Resolve(const std::string& host, in_addr& address, std::string& error) {
+    address.s_addr = inet_addr(host.c_str());
+    if (address.s_addr != INADDR_NONE) return true;
+#ifdef _WIN32
+    const hostent* entry = gethostbyname(host.c_str());
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list[0] == nullptr) {
+        error = "unknown host " + host;
+        return false;
+    }
+    memcpy(&address, entry->h_addr_list[0], sizeof address);
+    return true;
+#else
+    addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        error = "unknown host " + host;
+        return false;
+    }
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+#endif
+}
+
+}  // namespace
+
+ClientSocket::~ClientSocket() {
+    if (open_) CloseSocket(handle_);
+}
+
+bool ClientSocket::Connect(const std::string& host, int port, long timeoutMilliseconds, std::string& error) {
+    StartSockets();
+    sockaddr_in where;
+    memset(&where, 0, sizeof where);
+    where.sin_family = AF_INET;
+    where.sin_port = htons(static_cast<unsigned short>(port));
+    if (!Resolve(host, where.sin_addr, error)) return false;
+    handle_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (IsBadSocket(handle_)) {
+        error = SocketError(LastError());
+        return false;
+    }
+    open_ = true;
+    SetBlocking(handle_, false);
+    if (connect(handle_, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+        const int code = LastError();
+#ifdef _WIN32
+        const bool pending = code == WSAEWOULDBLOCK;
+#else
+        const bool pending = code == EINPROGRESS;
+#endif
+        if (!pending) {
+            error = SocketError(code);
+            return false;
+        }
+        if (!WaitFor(handle_, true, timeoutMilliseconds)) {
+            error = "no connection within " + std::to_string(timeoutMilliseconds) + " ms";
+            return false;
+        }
+        int result = 0;
+#ifdef _WIN32
+        int size = sizeof result;
+#else
+        socklen_t size = sizeof result;
+#endif
+        if (getsockopt(handle_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&result), &size) != 0 || result != 0) {
+            error = SocketError(result != 0 ? result : LastError());
+            return false;
+        }
+    }
+    SetBlocking(handle_, true);
+    return true;
+}
+
+bool ClientSocket::SendAll(const std::string& bytes, std::string& error) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const long written = SendBytes(handle_, bytes.data() + sent, static_cast<long>(bytes.size() - sent));
+        if (written <= 0) {
+            error = "connection lost while sending: " + SocketError(LastError());
+            return false;
+        }
+        sent += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool ClientSocket::ReadLine(long timeoutMilliseconds, std::string& line, std::string& error) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    for (;;) {
+        const size_t newline = buffered_.find('\n');
+        if (newline != std::string::npos) {
+            line = buffered_.substr(0, newline);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            buffered_.erase(0, newline + 1);
+            return true;
+        }
+        if (buffered_.size() > MAX_LINE_BYTES) {
+            error = "reply line longer than " + std::to_string(MAX_LINE_BYTES) + " bytes";
+            return false;
+        }
+        const long left = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+        if (left <= 0 || !WaitFor(handle_, false, left)) {
+            error = "no reply within " + std::to_string(timeoutMilliseconds) + " ms";
+            return false;
+        }
+        char chunk[1024];
+        const long got = recv(handle_, chunk, sizeof chunk, 0);
+        if (got <= 0) {
+            error = got == 0 ? "connection closed by the server" : "connection lost: " + SocketError(LastError());
+            return false;
+        }
+        buffered_.append(chunk, static_cast<size_t>(got));
+    }
+}

@@ -1,0 +1,206 @@
+// The few file-system calls the spool needs, each one finished on disk before it returns.
+#include "tools/paging_gateway/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+
+std::string SystemError() {
+    const DWORD code = GetLastError();
+    char text[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
+                   nullptr);
+    std::string message = text;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
+        message.pop_back();
+    return message.empty() ? "Windows error " + std::to_string(code) : message;
+}
+
+#else
+
+std::string SystemError() { return strerror(errno); }
+
+// A rename or removal is only on disk once the folder holding the entry is.
+bool SyncFolder(const std::string& folder, std::string& error) {
+    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (handle < 0) {
+        error = SystemError();
+        return false;
+    }
+    const bool synced = fsync(handle) == 0;
+    if (!synced) error = SystemError();
+    close(handle);
+    return synced;
+}
+
+#endif
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+#ifdef _WIN32
+
+bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = SystemError();
+        return false;
+    }
+    DWORD written = 0;
+    const bool done = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                      written == bytes.size() && FlushFileBuffers(file);
+    if (!done) error = SystemError();
+    CloseHandle(file);
+    if (!done) DeleteFileA(path.c_str());
+    return done;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    error = SystemError();
+    return false;
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+    if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    error = SystemError();
+    return false;
+}
+
+bool MakeFolder(const std::string& path, std::string& error) {
+    if (CreateDirectoryA(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+        error = "not a folder";
+        return false;
+    }
+    error = SystemError();
+    return false;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+#else
+
+bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error) {
+    const int handle = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (handle < 0) {
+        error = SystemError();
+        return false;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = write(handle, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+    }
+    const bool whole = done == bytes.size() && fsync(handle) == 0;
+    if (!whole) error = SystemError();
+    if (close(handle) != 0 && whole) {
+        error = SystemError();
+        unlink(path.c_str());
+        return false;
+    }
+    if (!whole) unlink(path.c_str());
+    return whole;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, std::string& error) {
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        error = SystemError();
+        return false;
+    }
+    if (!SyncFolder(FolderOf(to), error)) return false;
+    return FolderOf(from) == FolderOf(to) || SyncFolder(FolderOf(from), error);
+}
+
+bool RemoveFile(const std::string& path, std::string& error) {
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        error = SystemError();
+        return false;
+    }
+    return SyncFolder(FolderOf(path), error);
+}
+
+bool MakeFolder(const std::string& path, std::string& error) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = SystemError();
+        return false;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        error = "not a folder";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return names;
+    while (const dirent* entry = readdir(listing)) {
+        struct stat status;
+        const std::string name = entry->d_name;
+        if (stat((folder + "/" + name).c_str(), &status) == 0 && S_ISREG(status.st_mode)) names.push_back(name);
+    }
+    closedir(listing);
+    return names;
+}
+
+#endif
+
+bool ReadSmallFile(const std::string& path, size_t limit, std::string& bytes, std::string& error) {
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = SystemError();
+        return false;
+    }
+    bytes.clear();
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0 && bytes.size() <= limit) bytes.append(chunk, got);
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) {
+        error = "read error";
+        return false;
+    }
+    if (bytes.size() > limit) {
+        error = "larger than " + std::to_string(limit) + " bytes";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,45 @@
+// The relay's spool: one file per page, on disk before the page is acknowledged, gone once delivered.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/paging_gateway/page.h"
+
+// The file's text: a version line, then "key LENGTH:BYTES" fields, then "end", so any bytes fit.
+std::string SpoolText(const Page& page);
+
+// False, saying why in `problem`, for anything but a whole file of the one known version.
+bool ReadSpoolText(const std::string& text, Page& page, std::string& problem);
+
+class Spool {
+public:
+    // Makes the folder and its failed/ folder when missing and clears half-written files that were never
+    // acknowledged; false, with the system's reason, when the folder cannot be used.
+    bool Open(const std::string& folder, std::string& error);
+
+    // Writes the page under a new name, flushed to disk, and gives the name; may be called from any thread.
+    bool Put(const Page& page, std::string& name, std::string& error);
+
+    // The page files waiting, oldest first.
+    std::vector<std::string> Waiting() const;
+
+    // False, with the reason, when the file is missing or unreadable.
+    bool Load(const std::string& name, Page& page, std::string& problem) const;
+
+    bool Remove(const std::string& name, std::string& error);
+
+    // Into failed/, with failed/NAME.reason holding `reason`.
+    bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
+
+    const std::string& Folder() const { return folder_; }
+    std::string FailedFolder() const;
+
+private:
+    std::string PathOf(const std::string& name) const;
+
+    std::string folder_;
+    std::mutex numbering_;
+    unsigned long long lastNumber_ = 0;
+};

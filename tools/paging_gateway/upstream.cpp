@@ -1,0 +1,80 @@
+// What the relay needs to know about an upstream paging network, and what one delivery came to.
+#include "tools/paging_gateway/upstream.h"
+
+namespace {
+
+struct Scheme {
+    const char* prefix;
+    UpstreamKind kind;
+    bool implicitTls;
+    int defaultPort;
+};
+
+constexpr Scheme SCHEMES[] = {
+    {"snpp://", UpstreamKind::Snpp, false, 444},
+    {"smtp://", UpstreamKind::Smtp, false, 25},
+    {"smtps://", UpstreamKind::Smtp, true, 465},
+};
+
+bool IsHostByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+}  // namespace
+
+bool ParseUpstreamUrl(const std::string& text, UpstreamUrl& url, std::string& error) {
+    const Scheme* scheme = nullptr;
+    for (const Scheme& candidate : SCHEMES)
+        if (text.compare(0, std::string(candidate.prefix).size(), candidate.prefix) == 0) scheme = &candidate;
+    if (scheme == nullptr) {
+        error = "relay address must start with snpp://, smtp:// or smtps://: " + PrintableText(text);
+        return false;
+    }
+    std::string rest = text.substr(std::string(scheme->prefix).size());
+    if (!rest.empty() && rest.back() == '/') rest.pop_back();
+    if (rest.find('@') != std::string::npos) {
+        error = "put no credentials in the relay address; see --help for where they go";
+        return false;
+    }
+    const size_t colon = rest.find(':');
+    url.host = rest.substr(0, colon);
+    url.port = scheme->defaultPort;
+    if (colon != std::string::npos) {
+        const std::string digits = rest.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||
+            std::stol(digits) < 1 || std::stol(digits) > 65535) {
+            error = "bad port in relay address: " + PrintableText(text);
+            return false;
+        }
+        url.port = static_cast<int>(std::stol(digits));
+    }
+    if (url.host.empty() || url.host.size() > 253) {
+        error = "no host in relay address: " + PrintableText(text);
+        return false;
+    }
+    for (char c : url.host)
+        if (!IsHostByte(c)) {
+            error = "bad host in relay address: " + PrintableText(text);
+            return false;
+        }
+    url.kind = scheme->kind;
+    url.implicitTls = scheme->implicitTls;
+    url.text = scheme->prefix + url.host + ":" + std::to_string(url.port);
+    return true;
+}
+
+bool PagerIdOf(const std::string& phoneNumber, std::string& pagerId) {
+    pagerId.clear();
+    for (char c : phoneNumber) {
+        if (c == ' ') continue;
+        if (c < 0x21 || c > 0x7E) return false;
+        pagerId += c;
+    }
+    return !pagerId.empty();
+}
+
+std::string PrintableText(const std::string& text) {
+    std::string printable;
+    for (char c : text) printable += (c >= 0x20 && c <= 0x7E) ? c : '?';
+    return printable;
+}
