@@ -22,7 +22,8 @@ using contact_rows::Rows;
 namespace {
 
 struct Loaded {
-    bool opened;
+    LoadReport report;
+    bool loaded() const { return report.state == SettingsState::Loaded; }
     ContactTable table;
     UserDetails details;
     ReaderBuffers buffers;
@@ -69,7 +70,7 @@ protected:
     std::unique_ptr<Loaded> LoadFile() {
         auto loaded = std::make_unique<Loaded>();
         loaded->details = Details("stale", "999");  // a load must set both, whatever they held
-        loaded->opened = LoadSettings(loaded->table, loaded->details, loaded->buffers, file.c_str());
+        loaded->report = LoadSettings(loaded->table, loaded->details, loaded->buffers, file.c_str());
         return loaded;
     }
 
@@ -107,7 +108,7 @@ TEST_F(Settings, WrittenFileReadsBack) {
          {Details("Sam", "5550001111"), Details("", "5550001111"), Details("S", ""), Details("", "")}) {
         ASSERT_TRUE(SaveSettings(*table, details, file.c_str()));
         auto loaded = LoadFile();
-        ASSERT_TRUE(loaded->opened);
+        ASSERT_TRUE(loaded->loaded());
         EXPECT_EQ(Sorted(Rows(loaded->table)), Sorted(Rows(*table))) << "equal names may come back reordered";
         EXPECT_EQ(Names(loaded->table), Names(*table));
         EXPECT_STREQ(loaded->details.sender, details.sender);
@@ -159,7 +160,7 @@ TEST_F(Settings, LinesAndMarker) {
         "Sam:5550001111:\r\n";
     for (const std::string& header : {std::string("CONTACTS\r\n"), std::string("Cy:5559876543:C:\r\n")}) {
         auto loaded = Load(header + body);
-        EXPECT_TRUE(loaded->opened);
+        EXPECT_TRUE(loaded->loaded());
         EXPECT_EQ(Rows(loaded->table),
                   (std::vector<std::string>{"Amy/5550000000/0", "Amy/5550000000/0", "Zed/5551234567/5"}));
         EXPECT_STREQ(loaded->details.sender, "Sam");
@@ -206,14 +207,14 @@ TEST_F(Settings, StopsAtEndOfFileInEveryState) {
                               "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS",
                               "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS\r\n"}) {
         auto loaded = Load(bytes);
-        EXPECT_TRUE(loaded->opened) << "an empty file is not a first run";
+        EXPECT_TRUE(loaded->loaded()) << "an empty file is not a first run";
         EXPECT_EQ(loaded->table.count, std::string(bytes).find("Bob") == std::string::npos ? 0 : 1) << bytes;
         EXPECT_STREQ(loaded->details.sender, "") << bytes;
         EXPECT_STREQ(loaded->details.callback, "") << bytes;
     }
     fs::remove(file);
     auto missing = LoadFile();
-    EXPECT_FALSE(missing->opened);
+    EXPECT_EQ(missing->report.state, SettingsState::Missing);
     EXPECT_STREQ(missing->details.sender, "stale");
 }
 
