@@ -127,9 +127,9 @@ constexpr int OPEN_RETRY_MS = 50;
 std::FILE* OpenForReading(const char* fileName, int& error) {
     for (int attempt = 1;; ++attempt) {
         errno = 0;
-        if (std::FILE* file = std::fopen(fileName, "rb")) return file;
-        error = errno;
-        if (error == ENOENT || attempt == OPEN_ATTEMPTS) return nullptr;
+        std::FILE* file = std::fopen(fileName, "rb");
+        error = file ? 0 : errno;
+        if (file || error == ENOENT || attempt == OPEN_ATTEMPTS) return file;
         Pause(OPEN_RETRY_MS);
     }
 }
@@ -221,27 +221,30 @@ bool Exists(const char* fileName) {
 LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers& buffers, const char* fileName) {
     int error = 0;
     std::FILE* file = OpenForReading(fileName, error);
-    if (!file) return error == ENOENT ? LoadReport{SettingsState::Missing, 0, ""} : Unreadable(error);
+    if (!file && error == ENOENT) return LoadReport{SettingsState::Missing, 0, ""};
     LoadReport report{SettingsState::Loaded, 0, ""};
     details = UserDetails{};
-    bool marker = false;
-    if (ReadLine(file, buffers.line)) {  // the header, whatever it holds
-        while (!marker && ReadLine(file, buffers.line)) {
-            // Equal strings: the same as comparing the 14 bytes of the marker with its NUL.
-            marker = std::strcmp(buffers.line, "USER DETAILS\n") == 0;
-            if (!marker && !ReadContactLine(table, buffers)) ++report.contactsLeftOut;
+    if (file) {
+        bool marker = false;
+        if (ReadLine(file, buffers.line)) {  // the header, whatever it holds
+            while (!marker && ReadLine(file, buffers.line)) {
+                // Equal strings: the same as comparing the 14 bytes of the marker with its NUL.
+                marker = std::strcmp(buffers.line, "USER DETAILS\n") == 0;
+                if (!marker && !ReadContactLine(table, buffers)) ++report.contactsLeftOut;
+            }
         }
+        if (marker && ReadLine(file, buffers.line) && std::strlen(buffers.line) > 2) {
+            const char* rest = ReadDetailsField(buffers.line, details.sender, SENDER_SIZE);
+            ReadDetailsField(rest, details.callback, CALLBACK_SIZE);
+        }
+        if (std::ferror(file)) error = errno != 0 ? errno : EIO;
+        std::fclose(file);
     }
-    if (marker && ReadLine(file, buffers.line) && std::strlen(buffers.line) > 2) {
-        const char* rest = ReadDetailsField(buffers.line, details.sender, SENDER_SIZE);
-        ReadDetailsField(rest, details.callback, CALLBACK_SIZE);
-    }
-    if (std::ferror(file)) {
-        report = Unreadable(errno);
+    if (!file || error != 0) {
+        report = Unreadable(error);
         table.count = 0;
         details = UserDetails{};
     }
-    std::fclose(file);
     return report;
 }
 
