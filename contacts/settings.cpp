@@ -224,7 +224,8 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
     if (!file && error == ENOENT) return LoadReport{SettingsState::Missing, 0, ""};
     LoadReport report{SettingsState::Loaded, 0, ""};
     details = UserDetails{};
-    if (file) {
+    const bool opened = file != nullptr;
+    if (opened) {
         bool marker = false;
         if (ReadLine(file, buffers.line)) {  // the header, whatever it holds
             while (!marker && ReadLine(file, buffers.line)) {
@@ -240,7 +241,7 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
         if (std::ferror(file)) error = errno != 0 ? errno : EIO;
         std::fclose(file);
     }
-    if (!file || error != 0) {
+    if (!opened || error != 0) {
         report = Unreadable(error);
         table.count = 0;
         details = UserDetails{};
