@@ -8,5 +8,8 @@ UserDetails g_userDetails;
 GatewayRequest g_request;
 ReaderBuffers g_readerBuffers;
 char g_welcomeText[WELCOME_TEXT_SIZE];
+char g_boxText[BOX_TEXT_SIZE];
+char g_folder[MAX_PATH];
+char g_saveTarget[SETTINGS_PATH_SIZE];
 DeliverFunction g_deliver = DeliverRequest;
 MainWindowKeys g_mainWindowKeys;

@@ -10,6 +10,7 @@
 #include "gateway/send_command.h"
 
 constexpr int WELCOME_TEXT_SIZE = 500;
+constexpr int BOX_TEXT_SIZE = 1000;  // room for the folder's path and a few sentences
 
 extern HINSTANCE g_instance;
 extern HWND g_mainWindow;  // recorded by the main window's procedure at the start of every call
@@ -18,6 +19,9 @@ extern UserDetails g_userDetails;
 extern GatewayRequest g_request;
 extern ReaderBuffers g_readerBuffers;
 extern char g_welcomeText[WELCOME_TEXT_SIZE];
+extern char g_boxText[BOX_TEXT_SIZE];  // the other boxes of start-up and exit
+extern char g_folder[MAX_PATH];        // the working folder, where the settings file lives
+extern char g_saveTarget[SETTINGS_PATH_SIZE];  // the settings file, or a file beside it when that must be kept
 extern DeliverFunction g_deliver;  // how "Send Message" delivers; tests point it at a listener of their own
 
 // The hook that hands the main window's keys to its dialog manager while another dialog's loop runs.

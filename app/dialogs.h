@@ -22,3 +22,11 @@ void StopMainWindowKeys();
 
 // Start-up, the main window's modal run, the drain of the quit message and the save; the exit code.
 int RunProgram(HINSTANCE instance);
+
+// Saves the book and details where this run saves them. Boxes only when `tellUser`: a log-off ends
+// the process soon after and would not wait for them.
+void SaveAtExit(bool tellUser);
+
+// Claims the working folder for this copy of the program. False when another copy runs there: that
+// one has been brought to the front. `claim` is released at the end of the run (null if none was made).
+bool ClaimFolder(const char* folder, HANDLE& claim);

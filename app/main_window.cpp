@@ -234,6 +234,16 @@ INT_PTR OnCommand(HWND window, WORD id) {
     return TRUE;
 }
 
+// A log-off ends the process soon after WM_ENDSESSION, before any exit path could run.
+INT_PTR OnEndSession(HWND window, UINT message, WPARAM ending) {
+    if (message == WM_ENDSESSION && ending) {
+        StoreUserDetails(window);
+        SaveAtExit(false);
+    }
+    SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);  // nothing here needs the session to wait
+    return TRUE;
+}
+
 }  // namespace
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
@@ -245,6 +255,9 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnCommand(window, LOWORD(wParam));
     case WM_CLOSE:
         return OnClose(window);
+    case WM_QUERYENDSESSION:
+    case WM_ENDSESSION:
+        return OnEndSession(window, message, wParam);
     case WM_DESTROY:
         StopMainWindowKeys();
         PostQuitMessage(0);

@@ -1,13 +1,18 @@
 // The settings file: its line reader, contact and details lines, and the save that replaces the file whole.
 #include "contacts/settings.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
 #endif
 
 #include "gateway/carriers.h"
@@ -57,14 +62,15 @@ int CarrierFromField(const char* field) {
 }
 
 // Any line with three fields is a contact, short or long; fewer fields hold no contact to store.
-void ReadContactLine(ContactTable& table, ReaderBuffers& buffers) {
+// False when it is a contact that the full table could not take.
+bool ReadContactLine(ContactTable& table, ReaderBuffers& buffers) {
     char* cursor = buffers.line;
     char* name = NextField(cursor);
     char* number = name ? NextField(cursor) : nullptr;
     char* carrier = number ? NextField(cursor) : nullptr;
-    if (!carrier) return;
+    if (!carrier) return true;
     CopyText(buffers.carrierField, carrier);
-    AddContact(table, name, number, CarrierFromField(buffers.carrierField));  // a full table takes no more
+    return AddContact(table, name, number, CarrierFromField(buffers.carrierField));
 }
 
 // A details field ends at ':' or, not closed, at the end of the line without its line end.
@@ -83,6 +89,56 @@ struct Writer {
         ok = ok && std::fwrite(text, 1, length, file) == length;
     }
 };
+
+struct ProblemText {
+    int error;
+    const char* text;
+};
+
+const ProblemText PROBLEM_TEXTS[] = {
+    {EACCES, "another program is using it, or you are not allowed to read it"},
+    {EPERM, "you are not allowed to read it"},
+    {EISDIR, "it is a folder, not a file"},
+    {EIO, "the disk reported an error while reading it"},
+    {EMFILE, "too many files are open"},
+    {ENFILE, "too many files are open"},
+};
+
+LoadReport Unreadable(int error) {
+    LoadReport report{SettingsState::Unreadable, 0, "it could not be read"};
+    for (const ProblemText& problem : PROBLEM_TEXTS)
+        if (problem.error == error) CopyText(report.problem, problem.text);
+    return report;
+}
+
+void Pause(int milliseconds) {
+#ifdef _WIN32
+    Sleep(static_cast<DWORD>(milliseconds));
+#else
+    const timespec pause{0, milliseconds * 1000000L};
+    nanosleep(&pause, nullptr);
+#endif
+}
+
+constexpr int OPEN_ATTEMPTS = 20;
+constexpr int OPEN_RETRY_MS = 50;
+
+// Null, with the reason in `error`, once the file is known not to exist or about a second has passed.
+std::FILE* OpenForReading(const char* fileName, int& error) {
+    for (int attempt = 1;; ++attempt) {
+        errno = 0;
+        std::FILE* file = std::fopen(fileName, "rb");
+        error = file ? 0 : errno;
+        if (file || error == ENOENT || attempt == OPEN_ATTEMPTS) return file;
+        Pause(OPEN_RETRY_MS);
+    }
+}
+
+// A name beside the file; false, rather than a cut name that could stand for another file, when it does not fit.
+bool SideName(char (&target)[SETTINGS_PATH_SIZE], const char* fileName, const char* suffix) {
+    const size_t length = CopyText(target, fileName);
+    return fileName[length] == '\0' && AppendText(target, suffix) == length + std::strlen(suffix);
+}
 
 void WriteContents(Writer& out, const ContactTable& table, const UserDetails& details) {
     out.Put("CONTACTS\r\n");
@@ -104,45 +160,121 @@ void WriteContents(Writer& out, const ContactTable& table, const UserDetails& de
     out.Put(":");
 }
 
+// Without this the rename may reach the disk before the data, and a power cut leaves an empty file.
+bool FlushToDisk(std::FILE* file) {
+    if (std::fflush(file) != 0) return false;
+#ifdef _WIN32
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
+#ifndef _WIN32
+// The rename itself is an entry in the folder, which needs its own flush. The new file is in place
+// whatever this returns, so a failure here is not reported as a failed save.
+void FlushFolderOf(const char* fileName) {
+    char folder[SETTINGS_PATH_SIZE] = ".";
+    if (const char* slash = std::strrchr(fileName, '/'))
+        CopyText(folder, fileName, slash == fileName ? 1 : static_cast<size_t>(slash - fileName));
+    const int descriptor = open(folder, O_RDONLY | O_DIRECTORY);
+    if (descriptor < 0) return;
+    fsync(descriptor);
+    close(descriptor);
+}
+#endif
+
 bool MoveOver(const char* source, const char* target) {
 #ifdef _WIN32
     return MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
-    return std::rename(source, target) == 0;
+    if (std::rename(source, target) != 0) return false;
+    FlushFolderOf(target);
+    return true;
 #endif
+}
+
+// Writes the file through `write` into a temporary file beside it, then puts that in its place.
+template <typename Write>
+bool WriteAndReplace(const char* fileName, Write write) {
+    char temporary[SETTINGS_PATH_SIZE];
+    if (!SideName(temporary, fileName, ".tmp")) return false;
+    std::FILE* file = std::fopen(temporary, "wb");
+    if (!file) return false;  // whatever stands at that path is not ours to remove
+    Writer out{file, true};
+    write(out);
+    const bool written = out.ok && FlushToDisk(file);
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed && MoveOver(temporary, fileName)) return true;
+    std::remove(temporary);
+    return false;
+}
+
+bool Exists(const char* fileName) {
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (file) std::fclose(file);
+    return file || errno != ENOENT;
 }
 
 }  // namespace
 
-bool LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers& buffers, const char* fileName) {
-    std::FILE* file = std::fopen(fileName, "rb");
-    if (!file) return false;
+LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers& buffers, const char* fileName) {
+    int error = 0;
+    std::FILE* file = OpenForReading(fileName, error);
+    if (!file && error == ENOENT) return LoadReport{SettingsState::Missing, 0, ""};
+    LoadReport report{SettingsState::Loaded, 0, ""};
     details = UserDetails{};
-    bool marker = false;
-    if (ReadLine(file, buffers.line)) {  // the header, whatever it holds
-        while (!marker && ReadLine(file, buffers.line)) {
-            // Equal strings: the same as comparing the 14 bytes of the marker with its NUL.
-            marker = std::strcmp(buffers.line, "USER DETAILS\n") == 0;
-            if (!marker) ReadContactLine(table, buffers);
+    const bool opened = file != nullptr;
+    if (opened) {
+        bool marker = false;
+        if (ReadLine(file, buffers.line)) {  // the header, whatever it holds
+            while (!marker && ReadLine(file, buffers.line)) {
+                // Equal strings: the same as comparing the 14 bytes of the marker with its NUL.
+                marker = std::strcmp(buffers.line, "USER DETAILS\n") == 0;
+                if (!marker && !ReadContactLine(table, buffers)) ++report.contactsLeftOut;
+            }
         }
+        if (marker && ReadLine(file, buffers.line) && std::strlen(buffers.line) > 2) {
+            const char* rest = ReadDetailsField(buffers.line, details.sender, SENDER_SIZE);
+            ReadDetailsField(rest, details.callback, CALLBACK_SIZE);
+        }
+        if (std::ferror(file)) error = errno != 0 ? errno : EIO;
+        std::fclose(file);
     }
-    if (marker && ReadLine(file, buffers.line) && std::strlen(buffers.line) > 2) {
-        const char* rest = ReadDetailsField(buffers.line, details.sender, SENDER_SIZE);
-        ReadDetailsField(rest, details.callback, CALLBACK_SIZE);
+    if (!opened || error != 0) {
+        report = Unreadable(error);
+        table.count = 0;
+        details = UserDetails{};
     }
-    std::fclose(file);
-    return true;
+    return report;
 }
 
 bool SaveSettings(const ContactTable& table, const UserDetails& details, const char* fileName) {
-    const std::string temporary = std::string(fileName) + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return false;  // whatever stands at that path is not ours to remove
-    Writer out{file, true};
-    WriteContents(out, table, details);
-    const bool written = out.ok && std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (written && closed && MoveOver(temporary.c_str(), fileName)) return true;
-    std::remove(temporary.c_str());
-    return false;
+    return WriteAndReplace(fileName, [&](Writer& out) { WriteContents(out, table, details); });
+}
+
+bool BackUpSettings(const char* fileName) {
+    char backup[SETTINGS_PATH_SIZE];
+    if (!SideName(backup, fileName, BACKUP_SUFFIX)) return false;
+    std::FILE* source = std::fopen(fileName, "rb");
+    if (!source) return false;
+    const bool copied = WriteAndReplace(backup, [source](Writer& out) {
+        for (int c = std::getc(source); c != EOF && out.ok; c = std::getc(source))
+            out.ok = std::putc(c, out.file) != EOF;
+        out.ok = out.ok && !std::ferror(source);
+    });
+    std::fclose(source);
+    return copied;
+}
+
+bool UnsavedFileName(char (&target)[SETTINGS_PATH_SIZE], const char* fileName) {
+    for (int n = 1; n <= 99; ++n) {
+        char suffix[16];
+        CopyText(suffix, UNSAVED_SUFFIX);
+        const char digits[] = {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10), '\0'};
+        if (n > 1) AppendText(suffix, n >= 10 ? digits : digits + 1);
+        if (!SideName(target, fileName, suffix)) return false;
+        if (!Exists(target)) return true;
+    }
+    return true;  // every name is taken: the last is written over
 }

@@ -8,7 +8,15 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#endif
 
 #include "contacts/settings.h"
 #include "contact_rows.h"
@@ -22,7 +30,8 @@ using contact_rows::Rows;
 namespace {
 
 struct Loaded {
-    bool opened;
+    LoadReport report;
+    bool loaded() const { return report.state == SettingsState::Loaded; }
     ContactTable table;
     UserDetails details;
     ReaderBuffers buffers;
@@ -69,7 +78,7 @@ protected:
     std::unique_ptr<Loaded> LoadFile() {
         auto loaded = std::make_unique<Loaded>();
         loaded->details = Details("stale", "999");  // a load must set both, whatever they held
-        loaded->opened = LoadSettings(loaded->table, loaded->details, loaded->buffers, file.c_str());
+        loaded->report = LoadSettings(loaded->table, loaded->details, loaded->buffers, file.c_str());
         return loaded;
     }
 
@@ -107,7 +116,7 @@ TEST_F(Settings, WrittenFileReadsBack) {
          {Details("Sam", "5550001111"), Details("", "5550001111"), Details("S", ""), Details("", "")}) {
         ASSERT_TRUE(SaveSettings(*table, details, file.c_str()));
         auto loaded = LoadFile();
-        ASSERT_TRUE(loaded->opened);
+        ASSERT_TRUE(loaded->loaded());
         EXPECT_EQ(Sorted(Rows(loaded->table)), Sorted(Rows(*table))) << "equal names may come back reordered";
         EXPECT_EQ(Names(loaded->table), Names(*table));
         EXPECT_STREQ(loaded->details.sender, details.sender);
@@ -159,7 +168,7 @@ TEST_F(Settings, LinesAndMarker) {
         "Sam:5550001111:\r\n";
     for (const std::string& header : {std::string("CONTACTS\r\n"), std::string("Cy:5559876543:C:\r\n")}) {
         auto loaded = Load(header + body);
-        EXPECT_TRUE(loaded->opened);
+        EXPECT_TRUE(loaded->loaded());
         EXPECT_EQ(Rows(loaded->table),
                   (std::vector<std::string>{"Amy/5550000000/0", "Amy/5550000000/0", "Zed/5551234567/5"}));
         EXPECT_STREQ(loaded->details.sender, "Sam");
@@ -206,26 +215,108 @@ TEST_F(Settings, StopsAtEndOfFileInEveryState) {
                               "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS",
                               "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS\r\n"}) {
         auto loaded = Load(bytes);
-        EXPECT_TRUE(loaded->opened) << "an empty file is not a first run";
+        EXPECT_TRUE(loaded->loaded()) << "an empty file is not a first run";
         EXPECT_EQ(loaded->table.count, std::string(bytes).find("Bob") == std::string::npos ? 0 : 1) << bytes;
         EXPECT_STREQ(loaded->details.sender, "") << bytes;
         EXPECT_STREQ(loaded->details.callback, "") << bytes;
     }
     fs::remove(file);
     auto missing = LoadFile();
-    EXPECT_FALSE(missing->opened);
+    EXPECT_EQ(missing->report.state, SettingsState::Missing);
     EXPECT_STREQ(missing->details.sender, "stale");
 }
 
-TEST_F(Settings, StopsAddingAtCapacityButKeepsTheDetails) {
+TEST_F(Settings, StopsAddingAtCapacityCountsWhatIsLeftOutAndBacksUpEveryByte) {
     std::string bytes = "CONTACTS\r\n";
     for (int i = MAX_CONTACTS + 9; i >= 0; --i) bytes += "Person " + std::to_string(1000 + i) + ":5550001111:S:\r\n";
-    auto loaded = Load(bytes + "USER DETAILS\r\nSam:1:");
+    bytes += "short\r\nNo:carrier\r\nUSER DETAILS\r\nSam:1:";  // lines that hold no contact are not counted
+    auto loaded = Load(bytes);
     ASSERT_EQ(loaded->table.count, MAX_CONTACTS);
+    EXPECT_EQ(loaded->report.contactsLeftOut, 10);
     EXPECT_STREQ(loaded->table.names[0], "Person 1010");
     EXPECT_STREQ(loaded->table.names[MAX_CONTACTS - 1], "Person 1509");
     EXPECT_STREQ(loaded->details.sender, "Sam");
+
+    const std::string backup = file + BACKUP_SUFFIX;
+    std::ofstream(backup) << "an older backup";
+    Write(bytes + std::string("\0\xff\r\r\n\x1a tail", 12));
+    ASSERT_TRUE(BackUpSettings(file.c_str()));
+    std::ifstream in(backup, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), Read());
+    EXPECT_FALSE(fs::exists(backup + ".tmp"));
+
+    fs::remove(file);
+    EXPECT_FALSE(BackUpSettings(file.c_str()));
+    EXPECT_TRUE(fs::exists(backup)) << "a failed backup leaves the last one";
 }
+
+TEST_F(Settings, OnlyAFileThatDoesNotExistIsMissing) {
+    auto missing = LoadFile();
+    EXPECT_EQ(missing->report.state, SettingsState::Missing);
+    EXPECT_STREQ(missing->details.sender, "stale") << "nothing changes on a first run";
+
+    // A folder in the file's place opens natively and fails on the first read; on Windows the open fails.
+    fs::create_directory(file);
+    auto unreadable = LoadFile();
+    EXPECT_EQ(unreadable->report.state, SettingsState::Unreadable);
+    EXPECT_STRNE(unreadable->report.problem, "");
+    EXPECT_EQ(unreadable->table.count, 0);
+    EXPECT_STREQ(unreadable->details.sender, "");
+    EXPECT_STREQ(unreadable->details.callback, "");
+}
+
+TEST_F(Settings, UnsavedFileNameIsNeverOneInUse) {
+    char name[SETTINGS_PATH_SIZE];
+    for (const char* expected : {".unsaved", ".unsaved2", ".unsaved3"}) {
+        ASSERT_TRUE(UnsavedFileName(name, file.c_str()));
+        EXPECT_EQ(name, file + expected);
+        std::ofstream(name) << "taken";
+    }
+    EXPECT_FALSE(UnsavedFileName(name, std::string(SETTINGS_PATH_SIZE - 5, 'x').c_str())) << "a name cut short";
+}
+
+#ifdef _WIN32
+// A virus scanner's hold: share mode 0 makes every other open fail, in this process too.
+HANDLE HoldWithoutSharing(const std::string& file) {
+    return CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST_F(Settings, FileHeldByAnotherProgramIsRetriedForAboutASecond) {
+    Write("CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS\r\nSam:1:");
+    HANDLE hold = HoldWithoutSharing(file);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    std::thread release([hold] {
+        Sleep(300);
+        CloseHandle(hold);
+    });
+    auto loaded = LoadFile();
+    release.join();
+    EXPECT_EQ(loaded->report.state, SettingsState::Loaded);
+    EXPECT_EQ(loaded->table.count, 1);
+
+    hold = HoldWithoutSharing(file);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const DWORD start = GetTickCount();
+    auto held = LoadFile();
+    const DWORD waited = GetTickCount() - start;
+    CloseHandle(hold);
+    EXPECT_EQ(held->report.state, SettingsState::Unreadable);
+    EXPECT_STREQ(held->report.problem, "another program is using it, or you are not allowed to read it");
+    EXPECT_EQ(held->table.count, 0);
+    EXPECT_GE(waited, 800u);
+    EXPECT_LE(waited, 3000u);
+    EXPECT_EQ(Read(), "CONTACTS\r\nBob:5551234567:V:\r\nUSER DETAILS\r\nSam:1:");
+}
+#else
+// Records, while set, the calls that decide what a power cut leaves on the disk.
+std::vector<std::string>* g_diskCalls;
+
+std::string PathOfDescriptor(int descriptor) {
+    char path[4096] = "";
+    const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : "?";
+}
+#endif
 
 TEST_F(Settings, FailedSaveLeavesTheOldFile) {
     auto table = std::make_unique<ContactTable>();
@@ -249,3 +340,30 @@ TEST_F(Settings, FailedSaveLeavesTheOldFile) {
     EXPECT_FALSE(SaveSettings(*table, details, nowhere.c_str()));
     EXPECT_FALSE(fs::exists(folder / "missing"));
 }
+
+#ifndef _WIN32
+// These take the place of the C library's for the whole test program and pass every call on.
+extern "C" int fsync(int descriptor) {
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    if (g_diskCalls) g_diskCalls->push_back("fsync " + PathOfDescriptor(descriptor));
+    return real(descriptor);
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+    if (g_diskCalls) g_diskCalls->push_back(std::string("rename ") + from + " " + to);
+    return real(from, to);
+}
+
+TEST_F(Settings, SaveReachesTheDiskBeforeItReplacesTheFile) {
+    const std::string real = fs::canonical(folder).string();
+    auto table = std::make_unique<ContactTable>();
+    std::vector<std::string> calls;
+    g_diskCalls = &calls;
+    const bool saved = SaveSettings(*table, UserDetails{}, file.c_str());
+    g_diskCalls = nullptr;
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(calls, (std::vector<std::string>{"fsync " + real + "/mervasTX.ini.tmp",
+                                                "rename " + temporary + " " + file, "fsync " + real}));
+}
+#endif

@@ -50,7 +50,8 @@ struct State {
 
 std::unique_ptr<State> LoadFrom(const std::string& fileName) {
     auto state = std::make_unique<State>();
-    Check(LoadSettings(state->table, state->details, state->buffers, fileName.c_str()), "file did not open");
+    Check(LoadSettings(state->table, state->details, state->buffers, fileName.c_str()).state == SettingsState::Loaded,
+          "file did not load");
     const ContactTable& table = state->table;
     Check(table.count >= 0 && table.count <= MAX_CONTACTS, "count out of range");
     for (int slot = 0; slot < table.count; ++slot) {

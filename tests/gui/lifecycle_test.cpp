@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialogs.h"
 #include "gui_harness.h"
 #include "res/resource.h"
 
@@ -69,13 +70,16 @@ bool IsMainWindow(HWND window) { return IsDialogClass(window) && TextOf(window) 
 // One run of the real program in a working folder of its own, where its mervasTX.ini lives.
 class ProgramRun {
 public:
-    ProgramRun() {
+    ProgramRun() : ownsDir_(true) {
         char temp[MAX_PATH] = "";
         GetTempPathA(sizeof temp, temp);
         dir_ = std::string(temp) + "mervastx-lifecycle-" + std::to_string(GetCurrentProcessId()) + "-" +
                std::to_string(GetTickCount());
         CreateDirectoryA(dir_.c_str(), nullptr);
     }
+
+    // Another run in a folder that `owner` keeps.
+    explicit ProgramRun(const std::string& dir) : dir_(dir), ownsDir_(false) {}
 
     ~ProgramRun() {
         if (process_.hProcess) {
@@ -86,8 +90,10 @@ public:
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        RemoveTree(dir_);
+        if (ownsDir_) RemoveTree(dir_);
     }
+
+    const std::string& Dir() const { return dir_; }
 
     std::string Path(const char* name) const { return dir_ + "\\" + name; }
 
@@ -164,6 +170,7 @@ public:
 
 private:
     std::string dir_;
+    bool ownsDir_;
     PROCESS_INFORMATION process_{};
     mutable std::vector<HWND> dismissed_;
 };
@@ -178,6 +185,26 @@ DWORD RunAndClose(ProgramRun& run, const std::function<void(HWND)>& close, std::
 }
 
 void PostClose(HWND main) { PostMessageA(main, WM_CLOSE, 0, 0); }
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// Polls `condition` for up to WINDOW_WAIT_MS.
+bool Eventually(const std::function<bool()>& condition) {
+    const DWORD end = GetTickCount() + WINDOW_WAIT_MS;
+    while (!condition()) {
+        if (static_cast<LONG>(end - GetTickCount()) <= 0) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// Contact lines for Person `from` to Person `to`, in that order.
+std::string ContactLines(int from, int to) {
+    std::string lines;
+    for (int i = from; i != to + (to > from ? 1 : -1); i += to > from ? 1 : -1)
+        lines += "Person " + std::to_string(i) + ":5550001111:S:\r\n";
+    return lines;
+}
 
 TEST(Lifecycle, FirstRunWelcomesThenOpensTheMainWindowAndCreatesTheFile) {
     ProgramRun run;
@@ -291,6 +318,150 @@ TEST(Lifecycle, RunEndedOtherwiseSavesNothing) {
     run.Kill();
     EXPECT_EQ(run.Read("mervasTX.ini"), old);
     EXPECT_FALSE(run.Exists("mervasTX.ini.tmp"));
+}
+
+// A virus scanner or backup tool holding the file for the whole run: nothing of it may be lost.
+TEST(Lifecycle, FileThatCannotBeReadIsKeptAndTheRunSavedBesideIt) {
+    ProgramRun run;
+    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nMe:1:";
+    run.Write("mervasTX.ini", old);
+    run.Write("mervasTX.ini.unsaved", "an earlier run's");
+    HANDLE hold = CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    std::vector<CaughtBox> boxes;
+    ASSERT_TRUE(run.Start());
+    HWND main = run.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
+    ASSERT_EQ(boxes.size(), 1u) << "no box at start-up, or the welcome box too";
+    EXPECT_EQ(boxes[0].title, "Error");
+    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini in ")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "another program is using it")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.unsaved2")) << boxes[0].text;
+    EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), 0);
+
+    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+    PostClose(main);
+    EXPECT_EQ(run.WaitForExit(boxes), 0u);
+    CloseHandle(hold);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].title, "Error");
+    EXPECT_TRUE(Contains(boxes[1].text, "saved to mervasTX.ini.unsaved2 in ")) << boxes[1].text;
+    for (const CaughtBox& box : boxes) EXPECT_FALSE(box.hasOwner);
+    EXPECT_EQ(run.Read("mervasTX.ini"), old);
+    EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), "an earlier run's");
+    EXPECT_EQ(run.Read("mervasTX.ini.unsaved2"), "CONTACTS\r\nUSER DETAILS\r\nDr Who::");
+}
+
+TEST(Lifecycle, ContactsPastTheTableAreReportedOnceAndEveryLineKept) {
+    const std::string bytes = "CONTACTS\r\n" + ContactLines(1509, 1000) + "USER DETAILS\r\nMe:1:";
+    const std::string first500 = "CONTACTS\r\n" + ContactLines(1010, 1509) + "USER DETAILS\r\nMe:1:";
+    for (bool backupFails : {false, true}) {
+        SCOPED_TRACE(backupFails ? "the backup fails" : "the backup is made");
+        ProgramRun run;
+        run.Write("mervasTX.ini", bytes);
+        // A folder where the backup goes: the copy cannot be put in its place.
+        if (backupFails) {
+            ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.bak").c_str(), nullptr));
+        }
+        std::vector<CaughtBox> boxes;
+        EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+        ASSERT_EQ(boxes.size(), backupFails ? 2u : 1u);
+        EXPECT_EQ(boxes[0].title, "Error");
+        EXPECT_TRUE(Contains(boxes[0].text, " holds 10 more contacts than the 500")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.bak")) << boxes[0].text;
+        if (backupFails) {
+            EXPECT_EQ(run.Read("mervasTX.ini"), bytes);
+            EXPECT_TRUE(Contains(boxes[1].text, "saved to mervasTX.ini.unsaved in ")) << boxes[1].text;
+            EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), first500);
+        } else {
+            EXPECT_EQ(run.Read("mervasTX.ini.bak"), bytes);
+            EXPECT_EQ(run.Read("mervasTX.ini"), first500);
+        }
+    }
+}
+
+// Wine's log-off asks every window with WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process.
+TEST(Lifecycle, LogOffSavesWhatTheWindowShows) {
+    ProgramRun run;
+    run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n::");
+    std::vector<CaughtBox> boxes;
+    ASSERT_TRUE(run.Start());
+    HWND main = run.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
+    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+    SetDlgItemTextA(main, IDC_CALLBACK, "5550001111");
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION logOff{};
+    char commandLine[] = "wineboot.exe --end-session --shutdown";
+    ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &logOff));
+    EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
+    CloseHandle(logOff.hProcess);
+    CloseHandle(logOff.hThread);
+    EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE) << "the log-off did not end the program";
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(run.Read("mervasTX.ini"), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who:5550001111:");
+}
+
+TEST(Lifecycle, SecondCopyInTheSameFolderFrontsTheFirstAndEnds) {
+    ProgramRun first;
+    const std::string old = "contacts\nBea Ray:5551234567:S:\nUSER DETAILS\n::";  // any save rewrites it
+    first.Write("mervasTX.ini", old);
+    std::vector<CaughtBox> boxes;
+    ASSERT_TRUE(first.Start());
+    HWND main = first.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
+
+    // A copy in another folder runs side by side, and its window comes in front of the first.
+    ProgramRun elsewhere;
+    elsewhere.Write("mervasTX.ini", old);
+    ASSERT_TRUE(elsewhere.Start());
+    HWND other = elsewhere.WaitForMainWindow(boxes);
+    ASSERT_NE(other, nullptr) << "a copy in another folder did not run";
+    ASSERT_TRUE(Eventually([other] { return GetForegroundWindow() == other; }));
+
+    std::string upper = first.Dir();  // the same folder, spelt in capitals
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    ProgramRun second(upper);
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(second.WaitForExit(boxes), 0u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(Eventually([main] { return GetForegroundWindow() == main; }))
+        << "the running copy was not brought to the front";
+    EXPECT_EQ(first.Read("mervasTX.ini"), old) << "the second copy saved";
+
+    PostClose(other);
+    PostClose(main);
+    EXPECT_EQ(elsewhere.WaitForExit(boxes), 0u);
+    EXPECT_EQ(first.WaitForExit(boxes), 0u);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(first.Read("mervasTX.ini"), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::");
+}
+
+VOID CALLBACK QuitAfterWaiting(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
+
+TEST(Lifecycle, MainWindowThatCannotOpenIsReportedAndSavesNothing) {
+    ProgramRun run;  // only its folder: the run is this process's own
+    const std::string old = "contacts\nBea Ray:5551234567:S:\nUSER DETAILS\n::";
+    run.Write("mervasTX.ini", old);
+    char previous[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof previous, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(run.Dir().c_str()));
+    int exitCode = 0;
+    MessageBoxCatcher boxes;
+    {
+        // A run that waits for a quit message nobody posts gets one, so the test fails instead of hanging.
+        const UINT_PTR timer = SetTimer(nullptr, 0, 5000, QuitAfterWaiting);
+        exitCode = RunProgram(GetModuleHandleA("kernel32.dll"));  // an instance without the main window's template
+        KillTimer(nullptr, timer);
+    }
+    SetCurrentDirectoryA(previous);
+    EXPECT_NE(exitCode, 0);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].title, "Error");
+    EXPECT_TRUE(Contains(boxes.boxes()[0].text, "could not open its main window")) << boxes.boxes()[0].text;
+    EXPECT_EQ(run.Read("mervasTX.ini"), old);
 }
 
 }  // namespace
