@@ -57,14 +57,6 @@ BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
     return FALSE;
 }
 
-// The box's icon control: 0x14 on Windows, 0x440 in Wine (kept visible there, but empty).
-bool HasVisibleIcon(HWND box) {
-    for (int id : {0x14, 0x440})
-        if (HWND icon = GetDlgItem(box, id); icon && IsWindowVisible(icon) && SendMessageA(icon, STM_GETICON, 0, 0))
-            return true;
-    return false;
-}
-
 bool IsMainWindow(HWND window) { return IsDialogClass(window) && TextOf(window) == "mervasTX"; }
 
 // One run of the real program in a working folder of its own, where its mervasTX.ini lives.
@@ -164,7 +156,10 @@ public:
         for (HWND done : dismissed_)
             if (done == box) return;
         dismissed_.push_back(box);
-        boxes.push_back({TextOf(box), ItemText(box, 0xFFFF), GetWindow(box, GW_OWNER) != nullptr});
+        boxes.push_back(ReadBox(box));
+        // Every box the program shows is a plain one: no icon, no owner.
+        EXPECT_FALSE(boxes.back().hasIcon) << "\"" << boxes.back().title << "\" box with an icon";
+        EXPECT_FALSE(boxes.back().hasOwner) << "\"" << boxes.back().title << "\" box with an owner";
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     }
 
@@ -219,7 +214,7 @@ TEST(Lifecycle, FirstRunWelcomesThenOpensTheMainWindowAndCreatesTheFile) {
     EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
     EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
     EXPECT_EQ(GetDlgItem(box, IDCANCEL), nullptr) << "OK is the only button";
-    EXPECT_FALSE(HasVisibleIcon(box));
+    EXPECT_FALSE(BoxShowsIcon(box));
 
     std::vector<CaughtBox> boxes;
     run.Dismiss(box, boxes);
