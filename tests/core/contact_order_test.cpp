@@ -13,10 +13,11 @@
 namespace {
 
 std::string Describe(const ContactTable& table, int slot) {
+    static const char hex[] = "0123456789abcdef";
     std::string text = "\"";
     for (const char* c = table.names[slot]; *c; ++c) {
         const unsigned byte = static_cast<unsigned char>(*c);
-        text += byte < 0x80 ? std::string(1, *c) : "\\x" + std::to_string(byte);
+        text += byte < 0x80 ? std::string(1, *c) : std::string{'\\', 'x', hex[byte >> 4], hex[byte & 15]};
     }
     return text + "\"/" + table.numbers[slot] + "/" + std::to_string(table.carriers[slot]);
 }

@@ -1,4 +1,4 @@
-// The contact book's original add and remove, with the literal exchange sort, as the reference for tests and benchmarks.
+// The original add and remove with the literal exchange sort: the reference for tests and benchmarks.
 #pragma once
 
 #include <cstring>
