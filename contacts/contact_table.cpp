@@ -33,9 +33,27 @@ int Bound(const ContactTable& table, int first, int last, const char* name, bool
     return first;
 }
 
+// Every add looks at every pair of neighbours, and most differ in their first byte.
+bool SameName(const char* a, const char* b) { return a[0] == b[0] && CompareNames(a, b) == 0; }
+
+// End of the run of names equal to slot `first`'s, within [first, last). The slots are in name order,
+// so one equal name further on vouches for all before it: long runs take a few comparisons.
 int RunEnd(const ContactTable& table, int first, int last) {
-    int end = first + 1;
-    while (end < last && CompareNames(table.names[end], table.names[first]) == 0) ++end;
+    const char* name = table.names[first];
+    int equal = first;
+    int step = 1;
+    while (step < last - equal && SameName(table.names[equal + step], name)) {
+        equal += step;
+        step *= 2;
+    }
+    int end = step < last - equal ? equal + step : last;  // the first different name, or `last`
+    while (end - equal > 1) {
+        const int middle = equal + (end - equal) / 2;
+        if (SameName(table.names[middle], name))
+            equal = middle;
+        else
+            end = middle;
+    }
     return end;
 }
 
@@ -46,6 +64,7 @@ void CopySlot(ContactTable& table, int target, int source) {
 }
 
 // Moves the contact in slot `from` to slot `to`; the slots between shift by one towards `from`.
+// Fixed-size copies, since most moves turn a pair of equal names and every add turns every pair.
 void MoveSlot(ContactTable& table, int from, int to) {
     if (from == to) return;
     char name[NAME_SIZE];
@@ -53,12 +72,18 @@ void MoveSlot(ContactTable& table, int from, int to) {
     const int32_t carrier = table.carriers[from];
     std::memcpy(name, table.names[from], NAME_SIZE);
     std::memcpy(number, table.numbers[from], NUMBER_SIZE);
-    const int low = from < to ? from : to + 1;
-    const int high = from < to ? from + 1 : to;
-    const int shifted = from < to ? to - from : from - to;
-    std::memmove(table.names[low], table.names[high], shifted * sizeof table.names[0]);
-    std::memmove(table.numbers[low], table.numbers[high], shifted * sizeof table.numbers[0]);
-    std::memmove(&table.carriers[low], &table.carriers[high], shifted * sizeof table.carriers[0]);
+    if (from + 1 == to || to + 1 == from) {
+        std::memcpy(table.names[from], table.names[to], NAME_SIZE);
+        std::memcpy(table.numbers[from], table.numbers[to], NUMBER_SIZE);
+        table.carriers[from] = table.carriers[to];
+    } else {
+        const int low = from < to ? from : to + 1;
+        const int high = from < to ? from + 1 : to;
+        const int shifted = from < to ? to - from : from - to;
+        std::memmove(table.names[low], table.names[high], shifted * sizeof table.names[0]);
+        std::memmove(table.numbers[low], table.numbers[high], shifted * sizeof table.numbers[0]);
+        std::memmove(&table.carriers[low], &table.carriers[high], shifted * sizeof table.carriers[0]);
+    }
     std::memcpy(table.names[to], name, NAME_SIZE);
     std::memcpy(table.numbers[to], number, NUMBER_SIZE);
     table.carriers[to] = carrier;
@@ -84,7 +109,7 @@ bool AddContact(ContactTable& table, const char* name, const char* number, int c
     const int at = Bound(table, 0, n, table.names[n], true);
     MoveSlot(table, n, at);
     ++table.count;
-    const bool lastRunEqual = at == n && n > 0 && CompareNames(table.names[n - 1], table.names[n]) == 0;
+    const bool lastRunEqual = at == n && n > 0 && SameName(table.names[n - 1], table.names[n]);
     TurnRuns(table, 0, lastRunEqual ? Bound(table, 0, n, table.names[n], false) : at, 1);
     if (at < n) {
         const int lastRun = Bound(table, at + 1, n + 1, table.names[n], false);
