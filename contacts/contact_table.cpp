@@ -33,7 +33,7 @@ int Bound(const ContactTable& table, int first, int last, const char* name, bool
     return first;
 }
 
-// Every add looks at every pair of neighbours, and most differ in their first byte.
+// Most neighbours differ in their first byte, and every add looks at neighbours all through the table.
 bool SameName(const char* a, const char* b) { return a[0] == b[0] && CompareNames(a, b) == 0; }
 
 // End of the run of names equal to slot `first`'s, within [first, last). The slots are in name order,
@@ -64,7 +64,6 @@ void CopySlot(ContactTable& table, int target, int source) {
 }
 
 // Moves the contact in slot `from` to slot `to`; the slots between shift by one towards `from`.
-// Fixed-size copies, since most moves turn a pair of equal names and every add turns every pair.
 void MoveSlot(ContactTable& table, int from, int to) {
     if (from == to) return;
     char name[NAME_SIZE];
@@ -72,18 +71,12 @@ void MoveSlot(ContactTable& table, int from, int to) {
     const int32_t carrier = table.carriers[from];
     std::memcpy(name, table.names[from], NAME_SIZE);
     std::memcpy(number, table.numbers[from], NUMBER_SIZE);
-    if (from + 1 == to || to + 1 == from) {
-        std::memcpy(table.names[from], table.names[to], NAME_SIZE);
-        std::memcpy(table.numbers[from], table.numbers[to], NUMBER_SIZE);
-        table.carriers[from] = table.carriers[to];
-    } else {
-        const int low = from < to ? from : to + 1;
-        const int high = from < to ? from + 1 : to;
-        const int shifted = from < to ? to - from : from - to;
-        std::memmove(table.names[low], table.names[high], shifted * sizeof table.names[0]);
-        std::memmove(table.numbers[low], table.numbers[high], shifted * sizeof table.numbers[0]);
-        std::memmove(&table.carriers[low], &table.carriers[high], shifted * sizeof table.carriers[0]);
-    }
+    const int low = from < to ? from : to + 1;
+    const int high = from < to ? from + 1 : to;
+    const int shifted = from < to ? to - from : from - to;
+    std::memmove(table.names[low], table.names[high], shifted * sizeof table.names[0]);
+    std::memmove(table.numbers[low], table.numbers[high], shifted * sizeof table.numbers[0]);
+    std::memmove(&table.carriers[low], &table.carriers[high], shifted * sizeof table.carriers[0]);
     std::memcpy(table.names[to], name, NAME_SIZE);
     std::memcpy(table.numbers[to], number, NUMBER_SIZE);
     table.carriers[to] = carrier;

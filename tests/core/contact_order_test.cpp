@@ -122,7 +122,7 @@ TEST(ContactOrder, BoundariesMatchTheExchangeSort) {
     for (int row : {0, 20, 37, 0, 18, 35}) ASSERT_TRUE(books.Remove(row)) << "all names equal";
     for (const char* name : {"Same", "Samd", "Samf", "Same"}) ASSERT_TRUE(books.Add(name));
 
-    // Building the full table through the reference would cost seconds, so both start from the program's.
+    // Filling the table through the reference alone would cost a second, so both start from the program's.
     ContactTable full{};
     for (int i = 0; i < MAX_CONTACTS - 3; ++i) AddContact(full, (i % 3 ? "Bo" : i % 2 ? "Al" : "Cy"), "1", i % 6);
     books.StartFrom(full);
