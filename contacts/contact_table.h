@@ -19,14 +19,14 @@ struct ContactEntry {
     int carrier;
 };
 
-// Stores the contact (texts cut to their slots) and sorts; false and nothing stored when the table is full.
+// The table must be in name order, as these operations leave it; equal names keep the book's own order.
+
+// Stores the contact (texts cut to their slots) in name order; false and nothing stored when the table is full.
 bool AddContact(ContactTable& table, const char* name, const char* number, int carrier);
 
-// Moves the last live contact into `row`, un-counts one slot and sorts. A row outside 0..count-1 does nothing.
+// Takes out the contact in `row`; the slot behind the live ones keeps a copy of the last contact.
+// A row outside 0..count-1 does nothing.
 void RemoveContact(ContactTable& table, int row);
 
 // The number and carrier of a live row; an empty number and carrier -1 outside 0..count-1.
 ContactEntry GetContact(const ContactTable& table, int row);
-
-// Exchange sort over slots 0..count inclusive, (count+1)^2 comparisons, byte-wise unsigned name order.
-void SortContacts(ContactTable& table);
