@@ -10,7 +10,11 @@ void AddCarrierNames(HWND dialog, int comboId) {
 }
 
 void AddContactNames(HWND mainWindow) {
+    HWND list = GetDlgItem(mainWindow, IDC_CONTACTS);
+    // A list that redraws and resizes its scroll bar after every row takes seconds for a full book.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     for (int slot = 0; slot < g_contacts.count; ++slot)
-        SendDlgItemMessageA(mainWindow, IDC_CONTACTS, LB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(g_contacts.names[slot]));
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(g_contacts.names[slot]));
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
