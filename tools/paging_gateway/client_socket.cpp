@@ -4,49 +4,17 @@
 #include <chrono>
 #include <cstring>
 
+#include "tools/paging_gateway/socket_calls.h"
+
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/select.h>
 #endif
 
 namespace {
 
 const size_t MAX_LINE_BYTES = 4096;
-
-std::string SocketError(int code) {
-#ifdef _WIN32
-    switch (code) {
-        case WSAECONNREFUSED: return "Connection refused";
-        case WSAECONNRESET: return "Connection reset by peer";
-        case WSAENETUNREACH: return "Network is unreachable";
-        case WSAEHOSTUNREACH: return "No route to host";
-        case WSAETIMEDOUT: return "Connection timed out";
-        default: return "Winsock error " + std::to_string(code);
-    }
-#else
-    return strerror(code);
-#endif
-}
-
-int LastError() {
-#ifdef _WIN32
-    return WSAGetLastError();
-#else
-    return errno;
-#endif
-}
-
-bool SetBlocking(SocketHandle handle, bool blocking) {
-#ifdef _WIN32
-    u_long nonBlocking = blocking ? 0 : 1;
-    return ioctlsocket(handle, FIONBIO, &nonBlocking) == 0;
-#else
-    const int flags = fcntl(handle, F_GETFL, 0);
-    return flags >= 0 && fcntl(handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
-#endif
-}
 
 // Waits until the socket is readable (or, with `forWriting`, writable); false at the time-out.
 bool WaitFor(SocketHandle handle, bool forWriting, long milliseconds) {
@@ -110,20 +78,20 @@ bool ClientSocket::Connect(const std::string& host, int port, long timeoutMillis
     if (!Resolve(host, where.sin_addr, error)) return false;
     handle_ = socket(AF_INET, SOCK_STREAM, 0);
     if (IsBadSocket(handle_)) {
-        error = SocketError(LastError());
+        error = SocketErrorText(LastSocketErrorCode());
         return false;
     }
     open_ = true;
     SetBlocking(handle_, false);
     if (connect(handle_, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
-        const int code = LastError();
+        const int code = LastSocketErrorCode();
 #ifdef _WIN32
         const bool pending = code == WSAEWOULDBLOCK;
 #else
         const bool pending = code == EINPROGRESS;
 #endif
         if (!pending) {
-            error = SocketError(code);
+            error = SocketErrorText(code);
             return false;
         }
         if (!WaitFor(handle_, true, timeoutMilliseconds)) {
@@ -137,7 +105,7 @@ bool ClientSocket::Connect(const std::string& host, int port, long timeoutMillis
         socklen_t size = sizeof result;
 #endif
         if (getsockopt(handle_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&result), &size) != 0 || result != 0) {
-            error = SocketError(result != 0 ? result : LastError());
+            error = SocketErrorText(result != 0 ? result : LastSocketErrorCode());
             return false;
         }
     }
@@ -150,7 +118,7 @@ bool ClientSocket::SendAll(const std::string& bytes, std::string& error) {
     while (sent < bytes.size()) {
         const long written = SendBytes(handle_, bytes.data() + sent, static_cast<long>(bytes.size() - sent));
         if (written <= 0) {
-            error = "connection lost while sending: " + SocketError(LastError());
+            error = "connection lost while sending: " + SocketErrorText(LastSocketErrorCode());
             return false;
         }
         sent += static_cast<size_t>(written);
@@ -181,7 +149,7 @@ bool ClientSocket::ReadLine(long timeoutMilliseconds, std::string& line, std::st
         char chunk[1024];
         const long got = recv(handle_, chunk, sizeof chunk, 0);
         if (got <= 0) {
-            error = got == 0 ? "connection closed by the server" : "connection lost: " + SocketError(LastError());
+            error = got == 0 ? "connection closed by the server" : "connection lost: " + SocketErrorText(LastSocketErrorCode());
             return false;
         }
         buffered_.append(chunk, static_cast<size_t>(got));

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "tools/paging_gateway/http.h"
+#include "tools/paging_gateway/socket_calls.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
-#include <cerrno>
-#include <fcntl.h>
 #include <sys/select.h>
 #endif
 
@@ -27,30 +26,6 @@ constexpr long LINGER_MILLISECONDS = 500;
 constexpr int LISTEN_BACKLOG = 128;
 // Winsock's select watches at most 64 sockets: the listener and this many peers; the rest wait in the backlog.
 constexpr size_t MAX_PEERS = 60;
-
-std::string LastSocketError() {
-#ifdef _WIN32
-    const int code = WSAGetLastError();
-    switch (code) {
-        case WSAEADDRINUSE: return "Address already in use";
-        case WSAEACCES: return "Permission denied";
-        case WSAEADDRNOTAVAIL: return "Cannot assign requested address";
-        default: return "Winsock error " + std::to_string(code);
-    }
-#else
-    return strerror(errno);
-#endif
-}
-
-// So that neither accept nor a send can ever hold the loop.
-void MakeNonBlocking(SocketHandle handle) {
-#ifdef _WIN32
-    u_long on = 1;
-    ioctlsocket(handle, FIONBIO, &on);
-#else
-    fcntl(handle, F_SETFL, fcntl(handle, F_GETFL, 0) | O_NONBLOCK);
-#endif
-}
 
 bool CanWatch(SocketHandle handle) {
 #ifdef _WIN32
@@ -103,7 +78,7 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
     StartSockets();
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     if (IsBadSocket(listener_)) {
-        error = LastSocketError();
+        error = SocketErrorText(LastSocketErrorCode());
         return false;
     }
 #ifndef _WIN32
@@ -123,11 +98,11 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
     where.sin_addr.s_addr = inet_addr(address.c_str());
     if (bind(listener_, reinterpret_cast<const sockaddr*>(&where), sizeof where) < 0 ||
         listen(listener_, LISTEN_BACKLOG) < 0) {
-        error = LastSocketError();
+        error = SocketErrorText(LastSocketErrorCode());
         CloseSocket(listener_);
         return false;
     }
-    MakeNonBlocking(listener_);
+    SetBlocking(listener_, false);  // neither accept nor a send may ever hold the loop
     listening_ = true;
     return true;
 }
@@ -219,7 +194,7 @@ void PagingServer::Accept(std::vector<Peer>& peers, std::ostream& out) {
             CloseSocket(handle);
             continue;
         }
-        MakeNonBlocking(handle);
+        SetBlocking(handle, false);
         peers.push_back(std::move(peer));
     }
 }
