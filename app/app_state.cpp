@@ -13,3 +13,4 @@ char g_folder[MAX_PATH];
 char g_saveTarget[SETTINGS_PATH_SIZE];
 DeliverFunction g_deliver = DeliverRequest;
 MainWindowKeys g_mainWindowKeys;
+WNDPROC g_editProc;

@@ -30,3 +30,4 @@ struct MainWindowKeys {
     bool forwarding;  // the main window's own dialog manager calls the hook again
 };
 extern MainWindowKeys g_mainWindowKeys;
+extern WNDPROC g_editProc;  // the edit class's own procedure, under the main window's subclassed edits

@@ -24,8 +24,6 @@ void RecountMessage(HWND window) {
     ShowCount(window, message);
 }
 
-WNDPROC g_editProc;  // the edit class's own procedure, the same for every edit of the window
-
 // A multi-line edit in a dialog turns Escape into WM_CLOSE, which would end the program mid-message.
 // Systems differ in whether the key press or its character does it, so both are dropped.
 LRESULT CALLBACK MessageEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
