@@ -1,5 +1,4 @@
 // The program's single run: start-up, the main window's modal run, the drain of the quit message, the save.
-#include <cstdio>
 #include <cstring>
 
 #include "app/app_state.h"
@@ -50,12 +49,10 @@ void ReportUnreadable(const LoadReport& report) {
 
 // The next save would drop the lines the table could not take, so the whole file is copied first.
 void ReportLeftOut(int leftOut) {
-    char count[12] = "";
-    std::snprintf(count, sizeof count, "%d", leftOut);
     CopyText(g_boxText, "The settings file ");
     AppendInFolder(SETTINGS_FILE_NAME);
     AppendText(g_boxText, " holds ");
-    AppendText(g_boxText, count);
+    AppendNumber(g_boxText, static_cast<unsigned long>(leftOut));
     AppendText(g_boxText, " more contacts than the 500 that mervasTX can keep. They are left out of the list.");
     if (BackUpSettings()) {
         AppendText(g_boxText, "\n\nThe whole file was copied to ");

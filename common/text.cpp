@@ -19,3 +19,14 @@ size_t AppendText(char* target, size_t size, const char* source) {
     if (used >= size) return used;  // not terminated within bounds: leave it alone
     return used + CopyText(target + used, size - used, source);
 }
+
+size_t AppendNumber(char* target, size_t size, unsigned long value) {
+    char digits[24];
+    size_t at = sizeof digits;
+    digits[--at] = '\0';
+    do {
+        digits[--at] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    return AppendText(target, size, digits + at);
+}

@@ -11,6 +11,9 @@ size_t CopyText(char* target, size_t size, const char* source, size_t count = st
 // Appends `source` behind the text already in `target`, within the same bound.
 size_t AppendText(char* target, size_t size, const char* source);
 
+// Appends `value` in decimal, within the same bound; the program's only number formatting.
+size_t AppendNumber(char* target, size_t size, unsigned long value);
+
 template <size_t N>
 size_t CopyText(char (&target)[N], const char* source, size_t count = static_cast<size_t>(-1)) {
     return CopyText(target, N, source, count);
@@ -19,4 +22,9 @@ size_t CopyText(char (&target)[N], const char* source, size_t count = static_cas
 template <size_t N>
 size_t AppendText(char (&target)[N], const char* source) {
     return AppendText(target, N, source);
+}
+
+template <size_t N>
+size_t AppendNumber(char (&target)[N], unsigned long value) {
+    return AppendNumber(target, N, value);
 }

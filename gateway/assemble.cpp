@@ -1,7 +1,6 @@
 // Builds the HTTP/1.0 request text from the record's fields; touches no socket.
 #include "gateway/assemble.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/text.h"
@@ -39,7 +38,9 @@ void AssembleRequest(GatewayRequest& request) {
     CopyText(body, request.bodyPrefix);
     AppendFields(body, sizeof body, request);
     char contentLength[32];
-    snprintf(contentLength, sizeof contentLength, CONTENT_LENGTH_FORMAT, static_cast<int>(strlen(body)));
+    CopyText(contentLength, CONTENT_LENGTH_NAME);
+    AppendNumber(contentLength, strlen(body));
+    AppendText(contentLength, "\r\n");
     AppendText(request.requestText, HTTP_VERSION_LINE);
     AppendText(request.requestText, FORM_CONTENT_TYPE);
     AppendText(request.requestText, contentLength);

@@ -6,7 +6,7 @@
 constexpr const char* HTTP_VERSION_LINE = " HTTP/1.0\r\n";
 constexpr const char* GET_REQUEST_END = " HTTP/1.0\r\n\r\n";  // a GET sends no header
 constexpr const char* FORM_CONTENT_TYPE = "Content-type: application/x-www-form-urlencoded\r\n";
-constexpr const char* CONTENT_LENGTH_FORMAT = "Content-Length: %d\r\n";
+constexpr const char* CONTENT_LENGTH_NAME = "Content-Length: ";
 constexpr size_t BODY_TEXT_SIZE = 1000;
 
 // Writes the GET or POST request into request.requestText.
@@ -38,7 +38,7 @@ constexpr size_t WorstRequestLength(const GatewayProfile& profile) {
     if (!IsPostMethod(profile.method)) return head + WorstFieldsLength(profile) + TextLength(GET_REQUEST_END);
     const size_t body = WorstBodyLength(profile);
     return head + TextLength(HTTP_VERSION_LINE) + TextLength(FORM_CONTENT_TYPE) +
-           TextLength("Content-Length: \r\n") + DecimalDigits(body) + TextLength("\r\n") + body +
+           TextLength(CONTENT_LENGTH_NAME) + DecimalDigits(body) + TextLength("\r\n") + TextLength("\r\n") + body +
            TextLength("\r\n\r\n");
 }
 

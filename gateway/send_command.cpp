@@ -1,7 +1,6 @@
 // What "Send Message" does between reading the main window's fields and showing the outcome.
 #include "gateway/send_command.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/text.h"
@@ -47,9 +46,10 @@ SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const 
     ApplyGatewayProfile(request, carrier->carrierCode);
 
     if (counted > carrier->maxMessageLength) {
-        SendOutcome outcome = Box("", TITLE_ERROR);
-        snprintf(outcome.text, sizeof outcome.text, "%s%s is %d", "Maximum message length for ",
-                 carrier->displayName, carrier->maxMessageLength);
+        SendOutcome outcome = Box("Maximum message length for ", TITLE_ERROR);
+        AppendText(outcome.text, carrier->displayName);
+        AppendText(outcome.text, " is ");
+        AppendNumber(outcome.text, static_cast<unsigned long>(carrier->maxMessageLength));
         return outcome;
     }
 
