@@ -271,8 +271,7 @@ bool UnsavedFileName(char (&target)[SETTINGS_PATH_SIZE], const char* fileName) {
     for (int n = 1; n <= 99; ++n) {
         char suffix[16];
         CopyText(suffix, UNSAVED_SUFFIX);
-        const char digits[] = {static_cast<char>('0' + n / 10), static_cast<char>('0' + n % 10), '\0'};
-        if (n > 1) AppendText(suffix, n >= 10 ? digits : digits + 1);
+        if (n > 1) AppendNumber(suffix, static_cast<unsigned long>(n));
         if (!SideName(target, fileName, suffix)) return false;
         if (!Exists(target)) return true;
     }
