@@ -98,13 +98,9 @@ bool Relay::Take(const Page& page, std::string& reason) {
 void Relay::Start() {
     for (const std::string& name : spool_.Waiting()) {
         Page page;
-        std::string problem, error;
+        std::string problem;
         if (!spool_.Load(name, page, problem)) {
-            const std::string where = spool_.FailedFolder() + "/" + name;
-            if (spool_.MoveToFailed(name, "unreadable spool file: " + problem, error))
-                Print("failed: spool file " + name + ": " + problem + " (now in " + where + ")");
-            else
-                Print("failed: spool file " + name + ": " + problem + "; cannot move it to " + where + ": " + error);
+            Fail(name, "unreadable spool file: " + problem, "spool file " + name + ": " + problem);
             continue;
         }
         Lane* lane = LaneFor(page.carrier);
@@ -176,15 +172,17 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
                       "), so a restart sends it again");
             break;
         case Outcome::Temporary: Print("retrying in " + Seconds(backoff) + ": " + what); break;
-        case Outcome::Permanent: {
-            const std::string where = spool_.FailedFolder() + "/" + item.name;
-            if (spool_.MoveToFailed(item.name, delivery.reply, error))
-                Print("failed: " + what + " (now in " + where + ")");
-            else
-                Print("failed: " + what + "; cannot move it to " + where + " (" + error + ")");
-            break;
-        }
+        case Outcome::Permanent: Fail(item.name, delivery.reply, what); break;
     }
+}
+
+void Relay::Fail(const std::string& name, const std::string& reason, const std::string& what) {
+    const std::string where = spool_.FailedFolder() + "/" + name;
+    std::string error;
+    if (spool_.MoveToFailed(name, reason, error))
+        Print("failed: " + what + " (now in " + where + ")");
+    else
+        Print("failed: " + what + "; cannot move it to " + where + " (" + error + ")");
 }
 
 void Relay::Print(const std::string& line) { PrintLine(out_, line); }

@@ -51,6 +51,8 @@ private:
     void Work(Lane& lane);
     long NextBackoff(long current) const;
     void Settle(const Lane& lane, const Item& item, const Delivery& delivery, long backoff);
+    // Moves a spool file to the failed folder with `reason` beside it, and says so.
+    void Fail(const std::string& name, const std::string& reason, const std::string& what);
     void Print(const std::string& line);
 
     RelaySettings settings_;
