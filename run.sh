@@ -16,7 +16,7 @@ tools/wine_prefix.sh "$WINEPREFIX"
 
 # The carriers' hosts default to localhost, where this stand-in for their paging servers listens.
 gateway_log="$root/build/paging_gateway.log"
-build/native/tools/paging_gateway/paging_gateway >"$gateway_log" 2>&1 &
+build/native/paging_gateway/paging_gateway >"$gateway_log" 2>&1 &
 gateway=$!
 trap 'kill $gateway 2>/dev/null || true' EXIT
 sleep 0.3

@@ -16,9 +16,9 @@
 #include "gateway/delivery.h"
 #include "gateway/request.h"
 #include "common/text.h"
-#include "tools/paging_gateway/http.h"
-#include "tools/paging_gateway/options.h"
-#include "tools/paging_gateway/server.h"
+#include "paging_gateway/intake/http.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/intake/server.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>

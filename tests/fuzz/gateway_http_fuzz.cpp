@@ -7,7 +7,7 @@
 #include <string>
 
 #include "gateway/assemble.h"
-#include "tools/paging_gateway/http.h"
+#include "paging_gateway/intake/http.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "gateway/assemble.h"
 #include "gateway/send_command.h"
-#include "tools/paging_gateway/http.h"
+#include "paging_gateway/intake/http.h"
 
 namespace {
 

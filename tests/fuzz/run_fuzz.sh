@@ -23,7 +23,7 @@ flags=(-std=c++17 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=all 
        -I"$root" -I"$work/generated")
 sources=(common/text.cpp contacts/contact_table.cpp contacts/settings.cpp gateway/carriers.cpp gateway/request.cpp
          gateway/assemble.cpp gateway/delivery.cpp gateway/send_command.cpp gateway/net_posix.cpp
-         tools/paging_gateway/form.cpp tools/paging_gateway/http.cpp tools/paging_gateway/page.cpp)
+         paging_gateway/intake/form.cpp paging_gateway/intake/http.cpp paging_gateway/intake/page.cpp)
 
 # The code under test is compiled once, with coverage instrumentation, two files at a time.
 pids=()

@@ -26,8 +26,8 @@
 
 #include "gateway/assemble.h"
 #include "gateway/request.h"
-#include "tools/paging_gateway/options.h"
-#include "tools/paging_gateway/spool.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/spool/spool.h"
 
 namespace {
 

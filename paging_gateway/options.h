@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/paging_gateway/relay.h"
+#include "paging_gateway/relay/relay.h"
 
 struct GatewayOptions {
     std::string address = "127.0.0.1";

@@ -1,5 +1,5 @@
 // Relays spooled pages to their upstream paging networks, one worker thread per upstream.
-#include "tools/paging_gateway/relay.h"
+#include "paging_gateway/relay/relay.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,10 +8,10 @@
 #include <mutex>
 #include <thread>
 
-#include "tools/paging_gateway/server.h"
-#include "tools/paging_gateway/snpp.h"
+#include "paging_gateway/intake/server.h"
+#include "paging_gateway/relay/snpp.h"
 #ifdef PAGING_GATEWAY_MAIL
-#include "tools/paging_gateway/mail.h"
+#include "paging_gateway/relay/mail.h"
 #endif
 
 using Clock = std::chrono::steady_clock;

@@ -1,5 +1,5 @@
 // What the relay needs to know about an upstream paging network, and what one delivery came to.
-#include "tools/paging_gateway/upstream.h"
+#include "paging_gateway/relay/upstream.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Reads an application/x-www-form-urlencoded query or body the way a form server does.
-#include "tools/paging_gateway/form.h"
+#include "paging_gateway/intake/form.h"
 
 namespace {
 

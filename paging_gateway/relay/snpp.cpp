@@ -1,7 +1,7 @@
 // Hands a page to a paging network over SNPP (RFC 1861).
-#include "tools/paging_gateway/snpp.h"
+#include "paging_gateway/relay/snpp.h"
 
-#include "tools/paging_gateway/client_socket.h"
+#include "paging_gateway/relay/client_socket.h"
 
 namespace {
 

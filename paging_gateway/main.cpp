@@ -2,11 +2,11 @@
 #include <iostream>
 #include <memory>
 
-#include "tools/paging_gateway/options.h"
-#include "tools/paging_gateway/relay.h"
-#include "tools/paging_gateway/server.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/relay/relay.h"
+#include "paging_gateway/intake/server.h"
 #ifdef PAGING_GATEWAY_MAIL
-#include "tools/paging_gateway/mail.h"
+#include "paging_gateway/relay/mail.h"
 #endif
 
 int main(int argc, char** argv) {

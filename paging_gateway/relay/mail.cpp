@@ -1,5 +1,5 @@
 // Hands a page to a paging network as one e-mail, through libcurl's SMTP (STARTTLS, login).
-#include "tools/paging_gateway/mail.h"
+#include "paging_gateway/relay/mail.h"
 
 #include <curl/curl.h>
 

@@ -1,5 +1,5 @@
 // Reads one HTTP request from the bytes a connection has sent so far, and decides the gateway's answer.
-#include "tools/paging_gateway/http.h"
+#include "paging_gateway/intake/http.h"
 
 namespace {
 

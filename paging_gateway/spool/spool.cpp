@@ -1,10 +1,10 @@
 // The relay's spool: one file per page, on disk before the page is acknowledged, gone once delivered.
-#include "tools/paging_gateway/spool.h"
+#include "paging_gateway/spool/spool.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "tools/paging_gateway/files.h"
+#include "paging_gateway/platform/files.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The gateway's command line.
-#include "tools/paging_gateway/options.h"
+#include "paging_gateway/options.h"
 
 #include <cstdlib>
 

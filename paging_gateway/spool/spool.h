@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/paging_gateway/page.h"
+#include "paging_gateway/intake/page.h"
 
 // The file's text: a version line, then "key LENGTH:BYTES" fields, then "end", so any bytes fit.
 std::string SpoolText(const Page& page);

@@ -1,5 +1,5 @@
 // Recognises a carrier's paging form by method and path, and reads the five fields of a page out of it.
-#include "tools/paging_gateway/page.h"
+#include "paging_gateway/intake/page.h"
 
 #include "gateway/request.h"
 

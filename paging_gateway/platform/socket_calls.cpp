@@ -1,5 +1,5 @@
 // Socket calls the gateway's server and its relay share, spelled once for Winsock and for BSD sockets.
-#include "tools/paging_gateway/socket_calls.h"
+#include "paging_gateway/platform/socket_calls.h"
 
 #ifndef _WIN32
 #include <cerrno>

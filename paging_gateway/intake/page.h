@@ -5,7 +5,7 @@
 #include <string>
 
 #include "gateway/carriers.h"
-#include "tools/paging_gateway/form.h"
+#include "paging_gateway/intake/form.h"
 
 // One carrier's paging form as its web server reads it.
 struct CarrierForm {

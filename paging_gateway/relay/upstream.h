@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/paging_gateway/page.h"
+#include "paging_gateway/intake/page.h"
 
 enum class UpstreamKind { Snpp, Smtp };
 

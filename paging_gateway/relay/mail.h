@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/paging_gateway/upstream.h"
+#include "paging_gateway/relay/upstream.h"
 
 // The recipient for this page, or false when the pager id cannot stand in an address.
 bool MailRecipient(const std::string& toTemplate, const Page& page, std::string& recipient);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/paging_gateway/spool.h"
-#include "tools/paging_gateway/upstream.h"
+#include "paging_gateway/spool/spool.h"
+#include "paging_gateway/relay/upstream.h"
 
 struct RelayRoute {
     std::string carrier;  // a carrier's display name; empty: every carrier without a route of its own

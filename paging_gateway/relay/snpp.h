@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/paging_gateway/upstream.h"
+#include "paging_gateway/relay/upstream.h"
 
 // The text the pager shows: the message, then the sender and callback when the page has them.
 std::string SnppText(const Page& page);

@@ -1,10 +1,10 @@
 // A client connection whose every wait is bounded, so an upstream that goes silent cannot hold the relay.
-#include "tools/paging_gateway/client_socket.h"
+#include "paging_gateway/relay/client_socket.h"
 
 #include <chrono>
 #include <cstring>
 
-#include "tools/paging_gateway/socket_calls.h"
+#include "paging_gateway/platform/socket_calls.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>

@@ -1,5 +1,5 @@
 // The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
-#include "tools/paging_gateway/server.h"
+#include "paging_gateway/intake/server.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/paging_gateway/http.h"
-#include "tools/paging_gateway/socket_calls.h"
+#include "paging_gateway/intake/http.h"
+#include "paging_gateway/platform/socket_calls.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "tools/paging_gateway/page.h"
+#include "paging_gateway/intake/page.h"
 
 // Far above the program's largest request (under 1000 bytes), far below anything that could hurt.
 constexpr size_t MAX_REQUEST_BYTES = 16 * 1024;

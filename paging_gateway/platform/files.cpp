@@ -1,5 +1,5 @@
 // The few file-system calls the spool needs, each one finished on disk before it returns.
-#include "tools/paging_gateway/files.h"
+#include "paging_gateway/platform/files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "gateway/net.h"
-#include "tools/paging_gateway/http.h"
-#include "tools/paging_gateway/page.h"
+#include "paging_gateway/intake/http.h"
+#include "paging_gateway/intake/page.h"
 
 // Takes each page before the 200 answer goes back; false, with a reason, answers 503 and prints the reason.
 using PageSink = std::function<bool(const Page& page, std::string& reason)>;
