@@ -1,0 +1,362 @@
+// What the relay tests share: the real gateway as a child process, an SNPP stand-in and a real SMTP server,
+// each on loopback addresses of the tests' own.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/select.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway/assemble.h"
+#include "gateway/request.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/spool/spool.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Every wait of these tests is for a condition; this only bounds how long a broken gateway can hold them.
+const milliseconds PATIENCE(15000);
+
+std::string Address(int n) { return "127.77.11." + std::to_string(n); }
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = Clock::now() + PATIENCE;
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return true;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> names;
+    const std::string listing = "ls -1 '" + folder + "' 2>/dev/null";
+    if (FILE* pipe = popen(listing.c_str(), "r")) {
+        char line[512];
+        while (fgets(line, sizeof line, pipe)) {
+            std::string name = line;
+            if (!name.empty() && name.back() == '\n') name.pop_back();
+            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.push_back(name);
+        }
+        pclose(pipe);
+    }
+    return names;
+}
+
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char pattern[] = "/tmp/relay_test.XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempFolder() {
+        const std::string command = "rm -rf '" + path + "'";
+        if (system(command.c_str()) != 0) ADD_FAILURE() << command;
+    }
+};
+
+// A child process with its output in files; killed however the test ends.
+class Process {
+public:
+    Process(const std::vector<std::string>& args, const std::string& outPath, const std::string& errPath,
+            const std::vector<std::string>& environment = {}) {
+        pid_ = fork();
+        if (pid_ != 0) return;
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const std::string& setting : environment) putenv(const_cast<char*>(setting.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ~Process() { Kill(SIGTERM); }
+    void Kill(int signal) {
+        if (pid_ <= 0) return;
+        kill(pid_, signal);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+private:
+    pid_t pid_;
+};
+
+// The real paging_gateway, printing into DIR/out and DIR/err.
+class Gateway {
+public:
+    Gateway(const std::string& folder, const std::string& address, std::vector<std::string> args,
+            const std::vector<std::string>& environment = {})
+        : out_(folder + "/out"), err_(folder + "/err"), address_(address) {
+        args.insert(args.begin(), {PAGING_GATEWAY_BINARY, "--address", address, "--spool", folder + "/spool",
+                                   "--retry-first", "200"});
+        const size_t listening = Count(ReadFile(err_), "listening on");  // a restart prints into the same file
+        process_ = std::make_unique<Process>(args, out_, err_, environment);
+        EXPECT_TRUE(WaitFor([&] { return Count(ReadFile(err_), "listening on") > listening; })) << ReadFile(err_);
+    }
+    void KillHard() { process_->Kill(SIGKILL); }
+    std::string Output() const { return ReadFile(out_); }
+    bool WaitForLines(const std::string& start, size_t count) const {
+        return WaitFor([&] { return Count("\n" + Output(), "\n" + start) >= count; });
+    }
+
+    // Sends the program's own request for this page and gives the answer's status code (0: no answer).
+    int Send(char carrierCode, const std::string& message, const std::string& phone, const std::string& sender,
+             const std::string& callback, milliseconds* took = nullptr) const {
+        GatewayRequest request{};
+        EncodeSender(request, sender.c_str());
+        EncodeCallback(request, callback.c_str());
+        ApplyGatewayProfile(request, carrierCode);
+        EncodeMessage(request, message.c_str());
+        SetPhoneNumber(request, phone.c_str());
+        AssembleRequest(request);
+        const auto start = Clock::now();
+        const std::string answer = Exchange(request.requestText);
+        if (took) *took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+        return answer.compare(0, 9, "HTTP/1.0 ") == 0 ? std::atoi(answer.c_str() + 9) : 0;
+    }
+
+private:
+    std::string Exchange(const std::string& request) const {
+        const int handle = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(80);
+        where.sin_addr.s_addr = inet_addr(address_.c_str());
+        std::string answer;
+        if (connect(handle, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+            send(handle, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            timeval wait{5, 0};
+            setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+            char chunk[512];
+            for (ssize_t got; (got = recv(handle, chunk, sizeof chunk, 0)) > 0;) answer.append(chunk, got);
+        }
+        close(handle);
+        return answer;
+    }
+
+    std::string out_, err_, address_;
+    std::unique_ptr<Process> process_;
+};
+
+// An SNPP server of the tests' own: replies as a plain level 2 server unless its script says otherwise, and
+// keeps each page that got as far as SEND.
+class SnppStandIn {
+public:
+    struct Sent {
+        std::string pagerId, text;
+        bool viaData;
+    };
+    // Given the connection's number (from 0) and the command's verb ("greeting" for the greeting), a reply to
+    // use instead of the usual one, or "".
+    using Script = std::function<std::string(int connection, const std::string& verb)>;
+    void SetScript(Script script) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        script_ = std::move(script);
+    }
+
+    explicit SnppStandIn(const std::string& address) {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        int reuse = 1;
+        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(444);
+        where.sin_addr.s_addr = inet_addr(address.c_str());
+        EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where), 0) << strerror(errno);
+        listen(listener_, 16);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SnppStandIn() {
+        stopping_ = true;
+        Release();
+        thread_.join();
+        close(listener_);
+    }
+    // Until released, a connection gets nothing at all: not even the greeting.
+    void Hold() { held_ = true; }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        held_ = false;
+        released_.notify_all();
+    }
+    std::vector<Sent> Pages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pages_;
+    }
+    int Commands(const std::string& verb) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return commands_[verb];
+    }
+
+private:
+    void Serve() {
+        for (int connection = 0; !stopping_;) {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(listener_, &readable);
+            timeval wait{0, 50000};
+            if (select(listener_ + 1, &readable, nullptr, nullptr, &wait) <= 0) continue;
+            const int peer = accept(listener_, nullptr, nullptr);
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                released_.wait(lock, [&] { return !held_; });
+            }
+            if (!stopping_) Session(peer, connection++);
+            close(peer);
+        }
+    }
+
+    bool ReadLine(int peer, std::string& line) {
+        for (;;) {
+            const size_t newline = buffered_.find("\r\n");
+            if (newline != std::string::npos) {
+                line = buffered_.substr(0, newline);
+                buffered_.erase(0, newline + 2);
+                return true;
+            }
+            char chunk[512];
+            const ssize_t got = recv(peer, chunk, sizeof chunk, 0);
+            if (got <= 0) return false;
+            buffered_.append(chunk, got);
+        }
+    }
+
+    std::string Scripted(int connection, const std::string& verb) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return script_ ? script_(connection, verb) : std::string();
+    }
+
+    void Reply(int peer, int connection, const std::string& verb, const std::string& usual) {
+        const std::string scripted = Scripted(connection, verb);
+        const std::string reply = (scripted.empty() ? usual : scripted) + "\r\n";
+        send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+    }
+
+    void Session(int peer, int connection) {
+        buffered_.clear();
+        Reply(peer, connection, "greeting", "220 SNPP stand-in ready");
+        Sent page{};
+        std::string line;
+        while (ReadLine(peer, line)) {
+            const std::string verb = line.substr(0, line.find(' '));
+            const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++commands_[verb];
+            }
+            if (verb == "PAGE") {
+                page.pagerId = argument;
+                Reply(peer, connection, verb, "250 Pager ID Accepted");
+            } else if (verb == "MESS") {
+                page.text = argument;
+                Reply(peer, connection, verb, "250 Message OK");
+            } else if (verb == "DATA") {
+                Reply(peer, connection, verb, "354 Begin Input; End with <CRLF>'.'<CRLF>");
+                std::vector<std::string> lines;
+                while (ReadLine(peer, line) && line != ".") lines.push_back(line[0] == '.' ? line.substr(1) : line);
+                for (size_t i = 0; i < lines.size(); ++i) page.text += (i ? "\r\n" : "") + lines[i];
+                page.viaData = true;
+                Reply(peer, connection, "DATA.", "250 Message OK");
+            } else if (verb == "SEND") {
+                const std::string scripted = Scripted(connection, verb);
+                Reply(peer, connection, verb, "250 Message Sent Successfully");
+                if (scripted.empty()) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    pages_.push_back(page);
+                }
+                page = Sent{};
+            } else if (verb == "QUIT") {
+                Reply(peer, connection, verb, "221 OK, Goodbye");
+                return;
+            } else {
+                Reply(peer, connection, verb, "500 Command Not Implemented");
+            }
+        }
+    }
+
+    int listener_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool held_ = false;
+    std::string buffered_;
+    Script script_;
+    std::vector<Sent> pages_;
+    std::map<std::string, int> commands_;
+};
+
+// A real SMTP server (aiosmtpd) that insists on a login; each message arrives as DIR/NNN.mail.
+class SmtpServer {
+public:
+    SmtpServer(const std::string& address, const std::string& folder)
+        : folder_(folder),
+          process_({"/usr/bin/python3", SMTP_SINK_SCRIPT, address, "2525", folder, "pager-relay", "s3cret&=%+"},
+                   folder + "/smtp.out", folder + "/smtp.err") {
+        EXPECT_TRUE(WaitFor([&] { return access((folder + "/ready").c_str(), F_OK) == 0; }))
+            << ReadFile(folder + "/smtp.err");
+    }
+    // Each message's fields, decoded: from, to, subject, body.
+    std::vector<std::map<std::string, std::string>> Messages() const {
+        std::vector<std::map<std::string, std::string>> messages;
+        for (const std::string& name : FilesIn(folder_, ".mail")) {
+            std::istringstream lines(ReadFile(folder_ + "/" + name));
+            std::map<std::string, std::string> fields;
+            std::string key, hex;
+            while (lines >> key >> hex) {
+                std::string bytes;
+                for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
+                    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+                fields[key] = bytes;
+            }
+            messages.push_back(fields);
+        }
+        return messages;
+    }
+
+private:
+    std::string folder_;
+    Process process_;
+};
+
+}  // namespace
