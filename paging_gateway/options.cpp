@@ -25,6 +25,7 @@ const char GATEWAY_USAGE[] =
     "and prints one line per page. With --relay it also hands each page on to a real\n"
     "paging network over " RELAY_KINDS ",\n"
     "keeping it in a spool folder until the network has taken it.\n"
+    "Each page's story is on http://ADDRESS:PORT/status (also /status.json and /metrics).\n"
     "  --address A              IPv4 address to listen on (default 127.0.0.1; \"localhost\" means that)\n"
     "  --port P                 TCP port (default 80, where mervasTX sends)\n"
     "  --once                   exit after the first page\n"
@@ -36,6 +37,10 @@ const char GATEWAY_USAGE[] =
     "  --spool DIR              where pages wait (default paging_gateway.spool); refused ones go to\n"
     "                           DIR/failed, each with the upstream's reply beside it\n"
     MAIL_USAGE
+    "  --status-allow CIDR      let addresses in CIDR (e.g. 192.168.1.0/24) see /status, /status.json and\n"
+    "                           /metrics (loopback always can); repeatable\n"
+    "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
+    "  --ledger-days N          and of no page older than N days (default 30)\n"
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
     "                           up to 5 minutes)\n"
     "  --upstream-timeout MS    longest wait for a connection or a reply (default 30000)\n"
@@ -139,7 +144,8 @@ bool CheckMail(const RelaySettings& relay, std::string& error) {
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
     static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
                                              "--spool",     "--mail-from", "--mail-to", "--smtp-user",
-                                             "--retry-first", "--upstream-timeout"};
+                                             "--retry-first", "--upstream-timeout", "--status-allow",
+                                             "--ledger-pages", "--ledger-days"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -198,6 +204,22 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
             options.relay.mail.toTemplate = value;
         } else if (option == "--smtp-user") {
             options.relay.mail.user = value;
+        } else if (option == "--status-allow") {
+            AddressRange range;
+            if (!ParseAddressRange(value, range)) {
+                error = "--status-allow needs an address range such as 192.168.1.0/24: " + PrintableText(value);
+                return false;
+            }
+            options.statusAllow.push_back(range);
+        } else if (option == "--ledger-pages" || option == "--ledger-days") {
+            if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
+                error = option + " needs a positive number: " + PrintableText(value);
+                return false;
+            }
+            if (option == "--ledger-pages")
+                options.ledger.pages = static_cast<size_t>(number);
+            else
+                options.ledger.days = number;
         } else {
             if (!ParseNumber(value, 300 * 1000, number)) {
                 error = option + " needs milliseconds (1-300000): " + value;

@@ -1,0 +1,29 @@
+// A file that only grows at its end, one whole write at a time: the ledger's way to disk.
+#pragma once
+
+#include <string>
+
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { Close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Creates the file when missing; false, with the system's reason, when it cannot be opened.
+    bool Open(const std::string& path, std::string& error);
+
+    // Adds `bytes` in one write, so a killed process leaves whole lines; with `flush` they are on disk before
+    // it returns.
+    bool Append(const std::string& bytes, bool flush, std::string& error);
+
+    bool IsOpen() const;
+    void Close();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int handle_ = -1;
+#endif
+};
