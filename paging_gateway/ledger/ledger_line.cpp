@@ -80,7 +80,7 @@ std::string FormatUtcTime(std::time_t time) {
     long long year = 0;
     unsigned month = 0, day = 0;
     CivilFromDays(days, year, month, day);
-    char text[40];
+    char text[96];  // room for any year the arithmetic can give
     std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", year, month, day, inDay / 3600,
                   inDay / 60 % 60, inDay % 60);
     return text;

@@ -77,7 +77,7 @@ std::string StatusPages::Respond(const HttpRequest& request, const std::string& 
     if (path != "/status" && path != "/status.json" && path != "/metrics")
         return Message(404, "No such status page.");
     if (request.method != "GET") return Message(405, "The status pages are read with GET.", "Allow: GET\r\n");
-    const LedgerView view = ledger_.View(STATUS_PAGE_ROWS);
+    const LedgerView view = ledger_.View(path == "/metrics" ? 0 : STATUS_PAGE_ROWS);
     if (path == "/status")
         return Response(200, "text/html; charset=windows-1252", RenderStatusHtml(view, token_, bool(sendAgain_)));
     if (path == "/status.json") return Response(200, "application/json", RenderStatusJson(view));
