@@ -265,16 +265,16 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
         if (outcome == ATTEMPT_DELIVERED) page.state = PageState::Relayed;
         if (outcome == ATTEMPT_PERMANENT) page.state = PageState::Failed;
         page.canSendAgain = outcome == ATTEMPT_PERMANENT;
-        if (url.empty()) return true;
-        LedgerRoute& route = RouteNamed(url);
-        route.lastReply = page.reply;
-        route.lastAttempt = event.time;
         const std::string retry = event.Field("retry_ms");
         const long retryMilliseconds =
             retry.empty() || retry.size() > 9 || retry.find_first_not_of("0123456789") != std::string::npos
                 ? 0
                 : std::stol(retry);
-        route.nextAttempt = retryMilliseconds > 0 ? event.time + (retryMilliseconds + 999) / 1000 : 0;
+        page.nextAttempt = retryMilliseconds > 0 ? event.time + (retryMilliseconds + 999) / 1000 : 0;
+        if (url.empty()) return true;
+        LedgerRoute& route = RouteNamed(url);
+        route.lastReply = page.reply;
+        route.lastAttempt = event.time;
         if (live) {
             ++route.attempts[outcome];
             if (outcome == ATTEMPT_DELIVERED) ++route.relayed;
@@ -283,6 +283,7 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
     } else if (event.kind == "sent-again") {
         page.state = PageState::Queued;
         page.waitingSince = event.time;
+        page.nextAttempt = 0;
         page.canSendAgain = false;
     } else if (event.kind == "receipt") {
         const std::string state = event.Field("state");
@@ -349,6 +350,7 @@ LedgerView Ledger::View(size_t latest) const {
     view.unroutedReceived = unroutedReceived_;
     view.writeErrors = writeErrors_;
     view.lastWriteError = lastWriteError_;
+    for (LedgerRoute& route : view.routes) route.nextAttempt = 0;
     for (auto it = pages_.rbegin(); it != pages_.rend(); ++it) {
         const LedgerPage& page = it->second;
         if (view.latest.size() < latest) view.latest.push_back(page);
@@ -362,6 +364,8 @@ LedgerView Ledger::View(size_t latest) const {
                 ++route.waiting;
                 if (route.oldestWaiting == 0 || page.waitingSince < route.oldestWaiting)
                     route.oldestWaiting = page.waitingSince;
+                if (page.nextAttempt != 0 && (route.nextAttempt == 0 || page.nextAttempt < route.nextAttempt))
+                    route.nextAttempt = page.nextAttempt;
             }
     }
     return view;

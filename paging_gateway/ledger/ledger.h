@@ -34,6 +34,7 @@ struct LedgerPage {
     std::time_t received = 0;
     std::time_t updated = 0;
     std::time_t waitingSince = 0;  // received, or sent again
+    std::time_t nextAttempt = 0;   // after a temporary failure; 0: none planned
     PageState state = PageState::Received;
     bool canSendAgain = false;  // failed by the network's refusal, so failed/ holds it
     int attempts = 0;
@@ -49,7 +50,7 @@ struct LedgerRoute {
     std::time_t oldestWaiting = 0;  // when the longest-waiting page came (or was sent again)
     std::string lastReply;
     std::time_t lastAttempt = 0;
-    std::time_t nextAttempt = 0;  // 0: none planned
+    std::time_t nextAttempt = 0;  // the earliest retry planned for its waiting pages; 0: none
     // Since this start, for the metrics.
     unsigned long long received = 0, relayed = 0, failed = 0;
     unsigned long long attempts[ATTEMPT_OUTCOMES] = {};

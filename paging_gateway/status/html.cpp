@@ -34,8 +34,9 @@ std::string MessageStart(const std::string& message) {
 
 std::string NextAttempt(const LedgerRoute& route, std::time_t now) {
     if (route.waiting == 0) return "-";
-    if (route.nextAttempt == 0) return route.lastAttempt == 0 ? "now" : "after the one under way";
-    return route.nextAttempt > now ? "in " + AgeText(static_cast<long>(route.nextAttempt - now)) : "now";
+    // Without a retry planned the pages are in line for the next free session.
+    if (route.nextAttempt == 0 || route.nextAttempt <= now) return "now";
+    return "in " + AgeText(static_cast<long>(route.nextAttempt - now));
 }
 
 void AddRoutes(std::string& html, const LedgerView& view) {
