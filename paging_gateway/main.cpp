@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
         if (!spool.Open(options.spoolFolder, error)) {
-            std::cerr << "paging_gateway: cannot use the spool folder " << options.spoolFolder << ": " << error << "\n";
+            std::cerr << "paging_gateway: " << error << "\n";
             return 1;
         }
 #ifdef PAGING_GATEWAY_MAIL
@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
 #endif
         relay = std::make_unique<Relay>(options.relay, spool, std::cout);
         relay->Start();
-        server.SetPageSink([&relay](const Page& page, std::string& reason) { return relay->Take(page, reason); });
+        server.SetPageSink([&relay](const Page& page, const std::string& /*client*/, std::string& /*id*/,
+                                    std::string& reason) { return relay->Take(page, reason); });
         for (const RelayRoute& route : options.relay.routes) {
             const std::string whose = !route.carrier.empty()              ? route.carrier + "'s"
                                       : options.relay.routes.size() == 1 ? std::string("every carrier's")
