@@ -364,7 +364,7 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     std::string error;
     ASSERT_TRUE(server.Listen(address, 80, error)) << error;
     std::vector<std::string> clients;
-    server.SetPageSink([&clients](const Page& page, const std::string& client, std::string& id, std::string& reason) {
+    server.SetPageSink([&](const Page& page, const std::string& client, std::string& id, std::string& reason) {
         clients.push_back(client);
         if (page.phoneNumber != "0") {
             id = "000000000001";
@@ -396,7 +396,8 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     std::string dripAnswer;
     std::thread drip([&] {
         SocketHandle handle = ConnectTo(address);
-        for (size_t at = 0; at < dripped.size() && !ReadableWithin(handle, 40); ++at) SendText(handle, dripped.substr(at, 1));
+        for (size_t at = 0; at < dripped.size() && !ReadableWithin(handle, 40); ++at)
+            SendText(handle, dripped.substr(at, 1));
         dripAnswer = ReadToEnd(handle);
         CloseSocket(handle);
     });
@@ -435,8 +436,9 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     // The dripping client's byte count depends on timing; the rest is exact.
     std::vector<std::string> lines = SortedLines(out.str());
     const std::string cut = "bad request: incomplete request (";
+    const std::string stalledLine = cut + std::to_string(strlen(stalled)) + " bytes), timed out";
     const auto dripLine = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.compare(0, cut.size(), cut) == 0 && line != cut + std::to_string(strlen(stalled)) + " bytes), timed out" &&
+        return line.compare(0, cut.size(), cut) == 0 && line != stalledLine &&
                line.find("bytes), timed out") != std::string::npos;
     });
     ASSERT_NE(dripLine, lines.end()) << out.str();
