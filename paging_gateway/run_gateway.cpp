@@ -56,7 +56,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
         if (!spool.Open(options.spoolFolder, error)) {
-            err << "paging_gateway: cannot use the spool folder " << options.spoolFolder << ": " << error << "\n";
+            err << "paging_gateway: " << error << "\n";
             return 1;
         }
 #ifdef PAGING_GATEWAY_MAIL
@@ -64,7 +64,8 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
 #endif
         relay = std::make_unique<Relay>(options.relay, spool, out);
         relay->Start();
-        server.SetPageSink([&relay](const Page& page, std::string& reason) { return relay->Take(page, reason); });
+        server.SetPageSink([&relay](const Page& page, const std::string& /*client*/, std::string& /*id*/,
+                                    std::string& reason) { return relay->Take(page, reason); });
         PrintRoutes(options.relay, err);
     }
     err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";
