@@ -1,5 +1,8 @@
-// A file that only grows at its end, one whole write at a time: the ledger's way to disk.
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
+// put in its place.
 #include "paging_gateway/platform/append_file.h"
+
+#include "paging_gateway/platform/files.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,6 +13,7 @@
 #endif
 #include <windows.h>
 #else
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -60,6 +64,12 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 
 bool AppendFile::IsOpen() const { return handle_ != nullptr; }
 
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    error = SystemError();
+    return false;
+}
+
 void AppendFile::Close() {
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
@@ -100,6 +110,22 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 }
 
 bool AppendFile::IsOpen() const { return handle_ >= 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        error = strerror(errno);
+        return false;
+    }
+    const int folder = open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        error = strerror(errno);
+        return false;
+    }
+    const bool synced = fsync(folder) == 0;
+    if (!synced) error = strerror(errno);
+    close(folder);
+    return synced;
+}
 
 void AppendFile::Close() {
     if (handle_ >= 0) close(handle_);

@@ -1,4 +1,5 @@
-// A file that only grows at its end, one whole write at a time: the ledger's way to disk.
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
+// put in its place.
 #pragma once
 
 #include <string>
@@ -27,3 +28,7 @@ private:
     int handle_ = -1;
 #endif
 };
+
+// Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
+// the other.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
