@@ -74,7 +74,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
                                     std::string& reason) { return relay->Take(page, reason); });
         PrintRoutes(options.relay, err);
     }
-    status.Serve(server, relay.get());
+    status.Serve(server, SendAgainCall());
     err << "paging_gateway: each page's story on http://" << options.address << ":" << options.port << "/status\n";
     err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";
     {

@@ -331,7 +331,7 @@ bool Ledger::Compact(std::string& error) {
     std::string ignored;
     RemoveFile(fresh, ignored);
     file_.Close();
-    const bool written = WriteNewFile(fresh, text, error) && ReplaceFile(fresh, path_, error);
+    const bool written = WriteNewFile(fresh, text, error) && RenameOver(fresh, path_, error);
     if (!written) error = "cannot rewrite " + path_ + ": " + error;
     std::string opening;
     if (!file_.Open(path_, opening) && written) {

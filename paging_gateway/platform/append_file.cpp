@@ -64,7 +64,7 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 
 bool AppendFile::IsOpen() const { return handle_ != nullptr; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     error = SystemError();
     return false;
@@ -111,7 +111,7 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 
 bool AppendFile::IsOpen() const { return handle_ >= 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error) {
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
     if (rename(from.c_str(), to.c_str()) != 0) {
         error = strerror(errno);
         return false;

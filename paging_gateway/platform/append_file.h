@@ -31,4 +31,4 @@ private:
 
 // Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
 // the other.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string& error);
+bool RenameOver(const std::string& from, const std::string& to, std::string& error);

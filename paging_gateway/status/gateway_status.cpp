@@ -2,7 +2,6 @@
 #include "paging_gateway/status/gateway_status.h"
 
 #include "paging_gateway/intake/server.h"
-#include "paging_gateway/relay/relay.h"
 #include "paging_gateway/spool/spool.h"
 
 namespace {
@@ -32,18 +31,16 @@ bool GatewayStatus::Open(const Spool& spool, std::string& error) {
     return true;
 }
 
-void GatewayStatus::Serve(PagingServer& server, Relay* relay) {
+void GatewayStatus::Serve(PagingServer& server, SendAgainCall sendAgain) {
     StatusSettings settings;
     settings.listenAddress = options_.address;
     settings.port = options_.port;
     settings.allowed = options_.statusAllow;
-    SendAgainCall sendAgain;
-    (void)relay;
-    pages_ = std::make_unique<StatusPages>(ledger_, settings, sendAgain);
+    pages_ = std::make_unique<StatusPages>(ledger_, settings, std::move(sendAgain));
     server.SetRequestHandler([this](const HttpRequest& request, const std::string& client, std::string& response) {
         return pages_->Handle(request, client, response);
     });
-    if (relay != nullptr) return;
+    if (!options_.relay.routes.empty()) return;
     server.SetPageSink([this](const Page& page, const std::string& client, std::string& id, std::string&) {
         id = ledger_.NextId();
         ledger_.Received(id, page, client, "");

@@ -9,7 +9,6 @@
 #include "paging_gateway/status/status_pages.h"
 
 class PagingServer;
-class Relay;
 class Spool;
 
 // The ledger's file in the spool folder.
@@ -26,9 +25,9 @@ public:
     // What the relay tells each page's story to.
     PageEvents* Events() { return &ledger_; }
 
-    // Puts the status pages on the server, sending failed pages again through `relay`; without a relay the
+    // Puts the status pages on the server, failed pages sent again through `sendAgain`; without a relay the
     // ledger lives in memory and gives each page its id.
-    void Serve(PagingServer& server, Relay* relay);
+    void Serve(PagingServer& server, SendAgainCall sendAgain);
 
 private:
     const GatewayOptions& options_;
