@@ -13,11 +13,21 @@ const char STYLE[] =
     "h2{font-size:1.1em;margin:1.2em 0 .3em}.wrap{overflow-x:auto}table{border-collapse:collapse;width:100%}"
     "td,th{border-bottom:1px solid #ddd;padding:.25em .4em;text-align:left;vertical-align:top}"
     "td.text{word-break:break-word}.note{color:#666;font-size:.9em}button{padding:.4em .8em}"
-    ".queued{color:#8a5a00}.failed{color:#b00020}.relayed,.delivered,.read{color:#1b6e20}";
+    ".queued{color:#8a5a00}.failed{color:#b00020}.relayed,.delivered,.read{color:#1b6e20}"
+    // A phone gets each row as a little card, every value under its column's name.
+    "@media (max-width:640px){table,tbody,tr,td{display:block}tr.head{display:none}"
+    "tr{border-bottom:1px solid #ccc;padding:.3em 0}td{border:0;padding:.05em .2em}"
+    "td[data-label]::before{content:attr(data-label) \": \";color:#666}}";
 
-std::string Cell(const std::string& text, const char* cssClass = nullptr) {
-    return std::string(cssClass != nullptr ? "<td class=\"" + std::string(cssClass) + "\">" : "<td>") +
-           HtmlEscaped(text) + "</td>";
+// `html` is already escaped.
+std::string HtmlCell(const char* label, const std::string& html, const char* cssClass = nullptr) {
+    std::string cell = std::string("<td data-label=\"") + label + "\"";
+    if (cssClass != nullptr) cell += std::string(" class=\"") + cssClass + "\"";
+    return cell + ">" + html + "</td>";
+}
+
+std::string Cell(const char* label, const std::string& text, const char* cssClass = nullptr) {
+    return HtmlCell(label, HtmlEscaped(text), cssClass);
 }
 
 // Today's times as the clock shows them, older ones with their date; always UTC.
@@ -45,13 +55,13 @@ void AddRoutes(std::string& html, const LedgerView& view) {
         html += "<p>No relay: pages are printed and answered, not sent on.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"routes\"><tr><th>Upstream</th><th>Waiting</th><th>Oldest</th>"
+    html += "<div class=\"wrap\"><table id=\"routes\"><tr class=\"head\"><th>Upstream</th><th>Waiting</th><th>Oldest</th>"
             "<th>Last reply</th><th>Next attempt</th></tr>";
     for (const LedgerRoute& route : view.routes) {
-        html += "<tr>" + Cell(route.url) + Cell(std::to_string(route.waiting)) +
-                Cell(route.waiting > 0 ? AgeText(static_cast<long>(view.now - route.oldestWaiting)) : "-") +
-                Cell(route.lastReply.empty() ? "-" : route.lastReply, "text") + Cell(NextAttempt(route, view.now)) +
-                "</tr>";
+        html += "<tr>" + Cell("Upstream", route.url, "text") + Cell("Waiting", std::to_string(route.waiting)) +
+                Cell("Oldest", route.waiting > 0 ? AgeText(static_cast<long>(view.now - route.oldestWaiting)) : "-") +
+                Cell("Last reply", route.lastReply.empty() ? "-" : route.lastReply, "text") +
+                Cell("Next attempt", NextAttempt(route, view.now)) + "</tr>";
     }
     html += "</table></div>";
 }
@@ -62,11 +72,12 @@ void AddFailed(std::string& html, const LedgerView& view, const std::string& tok
         html += "<p>None.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"failed\"><tr><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
+    html += "<div class=\"wrap\"><table id=\"failed\"><tr class=\"head\"><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
             "<th>Reason</th><th></th></tr>";
     for (const LedgerPage& page : view.failed) {
-        html += "<tr id=\"failed-" + HtmlEscaped(page.id) + "\">" + Cell(page.id) + Cell(When(page.updated, view.now)) +
-                Cell(page.carrier) + Cell(page.phone) + Cell(page.reply, "text reason") + "<td>";
+        html += "<tr id=\"failed-" + HtmlEscaped(page.id) + "\">" + Cell("Id", page.id) +
+                Cell("Time", When(page.updated, view.now)) + Cell("Carrier", page.carrier) + Cell("Phone", page.phone) +
+                Cell("Reason", page.reply, "text reason") + "<td>";
         if (canSendAgain && page.canSendAgain)
             html += "<form method=\"post\" action=\"/status/send-again\"><input type=\"hidden\" name=\"token\" value=\"" +
                     HtmlEscaped(token) + "\"><input type=\"hidden\" name=\"id\" value=\"" + HtmlEscaped(page.id) +
@@ -84,13 +95,14 @@ void AddPages(std::string& html, const LedgerView& view) {
         html += "<p>None yet.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"pages\"><tr><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
+    html += "<div class=\"wrap\"><table id=\"pages\"><tr class=\"head\"><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
             "<th>Message</th><th>State</th><th>Last reply</th></tr>";
     for (const LedgerPage& page : view.latest) {
         const std::string state = PageStateName(page.state);
-        html += "<tr id=\"page-" + HtmlEscaped(page.id) + "\">" + Cell(page.id) + Cell(When(page.received, view.now)) +
-                Cell(page.carrier) + Cell(page.phone) + "<td class=\"text\">" + MessageStart(page.message) + "</td>" +
-                "<td class=\"state " + state + "\">" + state + "</td>" + Cell(page.reply, "text reply") + "</tr>";
+        html += "<tr id=\"page-" + HtmlEscaped(page.id) + "\">" + Cell("Id", page.id) +
+                Cell("Time", When(page.received, view.now)) + Cell("Carrier", page.carrier) + Cell("Phone", page.phone) +
+                HtmlCell("Message", MessageStart(page.message), "text") +
+                Cell("State", state, ("state " + state).c_str()) + Cell("Last reply", page.reply, "text reply") + "</tr>";
     }
     html += "</table></div>";
 }

@@ -71,12 +71,18 @@ def wait_for(condition, seconds=30):
     return False
 
 
+DIRECT = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+
+
 def fetch(url, data=None):
+    """The status and body; no status while nothing listens."""
     try:
-        with urllib.request.urlopen(url, data=data, timeout=5) as answer:
+        with DIRECT.open(url, data=data, timeout=5) as answer:
             return answer.status, answer.read()
     except urllib.error.HTTPError as error:
         return error.code, error.read()
+    except OSError:
+        return None, b""
 
 
 def states():
@@ -120,7 +126,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="mervastx-status-")
     spool = os.path.join(folder, "spool")
     gateway = start_gateway(folder, "--address", ADDRESS, "--port", str(PORT), "--spool", spool,
-                            "--relay", f"snpp://{ADDRESS}:{SNPP_PORT}", "--retry-first", "200")
+                            "--relay", f"snpp://{ADDRESS}:{SNPP_PORT}", "--retry-first", "200", "--retry-most", "1000")
     snpp = driver = None
     try:
         assert wait_for(lambda: fetch(BASE + "/status")[0] == 200), "the gateway did not start"
@@ -157,11 +163,12 @@ def main():
 
         Snpp.accept_all = True
         driver.get(BASE + "/status")
+        os.makedirs(sys.argv[2], exist_ok=True)
+        driver.save_screenshot(os.path.join(sys.argv[2], "status_page_failed.png"))
         driver.find_element(By.CSS_SELECTOR, f"#failed-{refused_id} button").click()
         assert wait_for(lambda: states()[REFUSED_PHONE]["state"] == "relayed")
         driver.get(BASE + "/status")
         assert state_cell(driver, refused_id) == "relayed"
-        os.makedirs(sys.argv[2], exist_ok=True)
         driver.save_screenshot(os.path.join(sys.argv[2], "status_page.png"))
 
         with open(os.path.join(spool, "ledger.txt")) as ledger:
