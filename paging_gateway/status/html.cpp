@@ -1,5 +1,6 @@
 // The status page: what waits on each upstream, the newest pages, and the failed ones with a button each.
 #include <string>
+#include <vector>
 
 #include "paging_gateway/status/escape.h"
 #include "paging_gateway/status/render.h"
@@ -8,26 +9,44 @@ namespace {
 
 constexpr size_t MESSAGE_START = 40;
 
+struct Table {
+    const char* id;
+    std::vector<const char*> columns;
+};
+
+const Table ROUTES = {"routes", {"Upstream", "Waiting", "Oldest", "Last reply", "Next attempt"}};
+const Table FAILED = {"failed", {"Id", "Time", "Carrier", "Phone", "Reason", ""}};
+const Table PAGES = {"pages", {"Id", "Time", "Carrier", "Phone", "Message", "State", "Last reply"}};
+
 const char STYLE[] =
     "body{font-family:sans-serif;margin:.5em;color:#222}h1{font-size:1.3em;margin:.2em 0}"
-    "h2{font-size:1.1em;margin:1.2em 0 .3em}.wrap{overflow-x:auto}table{border-collapse:collapse;width:100%}"
+    "h2{font-size:1.1em;margin:1.2em 0 .3em}table{border-collapse:collapse;width:100%}"
     "td,th{border-bottom:1px solid #ddd;padding:.25em .4em;text-align:left;vertical-align:top}"
     "td.text{word-break:break-word}.note{color:#666;font-size:.9em}button{padding:.4em .8em}"
     ".queued{color:#8a5a00}.failed{color:#b00020}.relayed,.delivered,.read{color:#1b6e20}"
-    // A phone gets each row as a little card, every value under its column's name.
+    // A phone gets each row as a little card, every value after its column's name.
     "@media (max-width:640px){table,tbody,tr,td{display:block}tr.head{display:none}"
-    "tr{border-bottom:1px solid #ccc;padding:.3em 0}td{border:0;padding:.05em .2em}"
-    "td[data-label]::before{content:attr(data-label) \": \";color:#666}}";
+    "tr{border-bottom:1px solid #ccc;padding:.3em 0}td{border:0;padding:.05em .2em}td::before{color:#666}";
 
-// `html` is already escaped.
-std::string HtmlCell(const char* label, const std::string& html, const char* cssClass = nullptr) {
-    std::string cell = std::string("<td data-label=\"") + label + "\"";
-    if (cssClass != nullptr) cell += std::string(" class=\"") + cssClass + "\"";
-    return cell + ">" + html + "</td>";
+// The phone's column names, once per column rather than in every cell.
+std::string PhoneLabels(const Table& table) {
+    std::string css;
+    for (size_t at = 0; at < table.columns.size(); ++at)
+        if (*table.columns[at] != '\0')
+            css += std::string("#") + table.id + " td:nth-child(" + std::to_string(at + 1) + ")::before{content:\"" +
+                   table.columns[at] + ": \"}";
+    return css;
 }
 
-std::string Cell(const char* label, const std::string& text, const char* cssClass = nullptr) {
-    return HtmlCell(label, HtmlEscaped(text), cssClass);
+std::string Head(const Table& table) {
+    std::string html = std::string("<table id=\"") + table.id + "\"><tr class=\"head\">";
+    for (const char* column : table.columns) html += std::string("<th>") + column + "</th>";
+    return html + "</tr>";
+}
+
+std::string Cell(const std::string& text, const char* cssClass = nullptr) {
+    return std::string(cssClass != nullptr ? std::string("<td class=\"") + cssClass + "\">" : "<td>") +
+           HtmlEscaped(text) + "</td>";
 }
 
 // Today's times as the clock shows them, older ones with their date; always UTC.
@@ -55,15 +74,14 @@ void AddRoutes(std::string& html, const LedgerView& view) {
         html += "<p>No relay: pages are printed and answered, not sent on.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"routes\"><tr class=\"head\"><th>Upstream</th><th>Waiting</th><th>Oldest</th>"
-            "<th>Last reply</th><th>Next attempt</th></tr>";
+    html += Head(ROUTES);
     for (const LedgerRoute& route : view.routes) {
-        html += "<tr>" + Cell("Upstream", route.url, "text") + Cell("Waiting", std::to_string(route.waiting)) +
-                Cell("Oldest", route.waiting > 0 ? AgeText(static_cast<long>(view.now - route.oldestWaiting)) : "-") +
-                Cell("Last reply", route.lastReply.empty() ? "-" : route.lastReply, "text") +
-                Cell("Next attempt", NextAttempt(route, view.now)) + "</tr>";
+        html += "<tr>" + Cell(route.url, "text") + Cell(std::to_string(route.waiting)) +
+                Cell(route.waiting > 0 ? AgeText(static_cast<long>(view.now - route.oldestWaiting)) : "-") +
+                Cell(route.lastReply.empty() ? "-" : route.lastReply, "text") + Cell(NextAttempt(route, view.now)) +
+                "</tr>";
     }
-    html += "</table></div>";
+    html += "</table>";
 }
 
 void AddFailed(std::string& html, const LedgerView& view, const std::string& token, bool canSendAgain) {
@@ -72,19 +90,17 @@ void AddFailed(std::string& html, const LedgerView& view, const std::string& tok
         html += "<p>None.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"failed\"><tr class=\"head\"><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
-            "<th>Reason</th><th></th></tr>";
+    html += Head(FAILED);
     for (const LedgerPage& page : view.failed) {
-        html += "<tr id=\"failed-" + HtmlEscaped(page.id) + "\">" + Cell("Id", page.id) +
-                Cell("Time", When(page.updated, view.now)) + Cell("Carrier", page.carrier) + Cell("Phone", page.phone) +
-                Cell("Reason", page.reply, "text reason") + "<td>";
+        html += "<tr id=\"failed-" + HtmlEscaped(page.id) + "\">" + Cell(page.id) + Cell(When(page.updated, view.now)) +
+                Cell(page.carrier) + Cell(page.phone) + Cell(page.reply, "text reason") + "<td>";
         if (canSendAgain && page.canSendAgain)
             html += "<form method=\"post\" action=\"/status/send-again\"><input type=\"hidden\" name=\"token\" value=\"" +
                     HtmlEscaped(token) + "\"><input type=\"hidden\" name=\"id\" value=\"" + HtmlEscaped(page.id) +
                     "\"><button type=\"submit\">Send again</button></form>";
         html += "</td></tr>";
     }
-    html += "</table></div>";
+    html += "</table>";
     if (view.failedCount > view.failed.size())
         html += "<p class=\"note\">The newest " + std::to_string(view.failed.size()) + " shown.</p>";
 }
@@ -95,16 +111,14 @@ void AddPages(std::string& html, const LedgerView& view) {
         html += "<p>None yet.</p>";
         return;
     }
-    html += "<div class=\"wrap\"><table id=\"pages\"><tr class=\"head\"><th>Id</th><th>Time</th><th>Carrier</th><th>Phone</th>"
-            "<th>Message</th><th>State</th><th>Last reply</th></tr>";
+    html += Head(PAGES);
     for (const LedgerPage& page : view.latest) {
         const std::string state = PageStateName(page.state);
-        html += "<tr id=\"page-" + HtmlEscaped(page.id) + "\">" + Cell("Id", page.id) +
-                Cell("Time", When(page.received, view.now)) + Cell("Carrier", page.carrier) + Cell("Phone", page.phone) +
-                HtmlCell("Message", MessageStart(page.message), "text") +
-                Cell("State", state, ("state " + state).c_str()) + Cell("Last reply", page.reply, "text reply") + "</tr>";
+        html += "<tr id=\"page-" + HtmlEscaped(page.id) + "\">" + Cell(page.id) + Cell(When(page.received, view.now)) +
+                Cell(page.carrier) + Cell(page.phone) + "<td class=\"text\">" + MessageStart(page.message) + "</td>" +
+                "<td class=\"state " + state + "\">" + state + "</td>" + Cell(page.reply, "text reply") + "</tr>";
     }
-    html += "</table></div>";
+    html += "</table>";
 }
 
 }  // namespace
@@ -125,7 +139,7 @@ std::string RenderStatusHtml(const LedgerView& view, const std::string& token, b
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
             "<meta http-equiv=\"refresh\" content=\"" + std::to_string(STATUS_REFRESH_SECONDS) + "\">"
             "<title>Paging gateway</title><style>";
-    html += STYLE;
+    html += STYLE + PhoneLabels(ROUTES) + PhoneLabels(FAILED) + PhoneLabels(PAGES) + "}";
     html += "</style></head><body><h1>Paging gateway</h1><p class=\"note\">" + When(view.now, view.now) +
             " UTC &middot; " + std::to_string(view.pageCount) + " pages in the ledger &middot; refreshes every " +
             std::to_string(STATUS_REFRESH_SECONDS) + " s</p>";
