@@ -293,10 +293,19 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
     EXPECT_EQ(options.pageLimit, 1);
     EXPECT_TRUE(options.showHelp);
 
+    ASSERT_TRUE(parse({"--status-allow", "10.1.2.3/8", "--status-allow", "192.168.1.9", "--ledger-pages", "500"},
+                      options, error))
+        << error;
+    ASSERT_EQ(options.statusAllow.size(), 2u);
+    EXPECT_TRUE(ClientAllowed("10.200.0.1", options.statusAllow) && ClientAllowed("192.168.1.9", options.statusAllow));
+    EXPECT_FALSE(ClientAllowed("192.168.1.10", options.statusAllow) || ClientAllowed("11.0.0.1", options.statusAllow));
+    EXPECT_EQ(options.ledger.pages, 500u);
+    EXPECT_EQ(options.ledger.days, 30);
+
     const std::vector<std::vector<const char*>> wrong = {
         {"--port", "0"},      {"--port", "65536"},        {"--port", "8o"},   {"--port"},       {"--count", "0"},
         {"--count", "-2"},    {"--address", "127.1"},     {"--address", "300.0.0.1"}, {"--address", "1.2.3.4."},
-        {"--verbose"}};
+        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"}};
     for (const auto& args : wrong) {
         GatewayOptions fresh;
         error.clear();
