@@ -39,7 +39,10 @@ int main(int argc, char** argv) {
 #endif
         relay = std::make_unique<Relay>(options.relay, spool, std::cout);
         relay->Start();
-        server.SetPageSink([&relay](const Page& page, std::string& reason) { return relay->Take(page, reason); });
+        server.SetPageSink([&relay](const Page& page, std::string& reason) {
+            std::string id;
+            return relay->Take(page, std::string(), id, reason);
+        });
         for (const RelayRoute& route : options.relay.routes) {
             const std::string whose = !route.carrier.empty()              ? route.carrier + "'s"
                                       : options.relay.routes.size() == 1 ? std::string("every carrier's")

@@ -190,3 +190,17 @@ bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std
     if (!WriteNewFile(target + ".reason", reason + "\n", error)) return false;
     return RenameFile(PathOf(name), target, error);
 }
+
+bool Spool::Restore(const std::string& name, std::string& error) {
+    // Names are never reused, so nothing waiting can have this one; the check keeps a page from being lost
+    // should one somehow be there.
+    std::string ignored, bytes;
+    if (ReadSmallFile(PathOf(name), MAX_SPOOL_FILE_BYTES, bytes, ignored)) {
+        error = name + " is already waiting in the spool";
+        return false;
+    }
+    const std::string failed = FailedFolder() + "/" + name;
+    if (!RenameFile(failed, PathOf(name), error)) return false;
+    RemoveFile(failed + ".reason", ignored);
+    return true;
+}

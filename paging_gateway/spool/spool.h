@@ -36,6 +36,9 @@ public:
     const std::string& Folder() const { return folder_; }
     std::string FailedFolder() const;
 
+    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    bool Restore(const std::string& name, std::string& error);
+
 private:
     std::string PathOf(const std::string& name) const;
 

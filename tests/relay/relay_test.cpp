@@ -2,6 +2,9 @@
 // and a real SMTP server on loopback addresses of these tests' own.
 #include <gtest/gtest.h>
 
+#include "paging_gateway/relay/mail.h"
+#include "paging_gateway/relay/relay.h"
+#include "paging_gateway/relay/snpp.h"
 #include "tests/relay/relay_fixture.h"
 
 TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
@@ -67,27 +70,46 @@ TEST(RelayTest, BusyUpstreamIsRetriedAndARefusalIsNot) {
     TempFolder folder;
     const std::string address = Address(2);
     SnppStandIn snpp(address);
-    snpp.SetScript([](int connection, const std::string& verb) {
-        return std::string(connection < 2 && verb == "greeting" ? "421 Too busy, try later" : "");
+    snpp.SetScript([](int connection, const std::string& verb, const std::string&) {
+        return std::string(connection < 4 && verb == "greeting" ? "421 Too busy, try later" : "");
     });
-    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address + ":444"});
-    ASSERT_EQ(gateway.Send('V', "after two tries", "5551111111", "", ""), 200);
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address + ":444", "--retry-most", "400"});
+    ASSERT_EQ(gateway.Send('V', "after four tries", "5551111111", "", ""), 200);
     ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
     EXPECT_EQ(Count(gateway.Output(), "retrying in 0.2 s: Verizon page"), 1u) << gateway.Output();
-    EXPECT_EQ(Count(gateway.Output(), "retrying in 0.4 s: Verizon page"), 1u) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), "retrying in 0.4 s: Verizon page"), 3u) << "the wait stops growing";
     EXPECT_NE(gateway.Output().find("421 Too busy, try later"), std::string::npos);
 
-    snpp.SetScript([](int, const std::string& verb) {
+    // A 4xx to any of the page's own commands, or a 554, is passing trouble: tried again, never filed as failed.
+    const char* const passing[][2] = {{"PAGE", "421 Too busy, try later"}, {"MESS", "421 Shutting down"},
+                                      {"DATA", "421 Terminal busy"},     {"SEND", "421 Queue full"},
+                                      {"PAGE", "554 Error, failed (technical)"}};
+    size_t relayed = 1;
+    for (const auto& refusal : passing) {
+        auto tries = std::make_shared<std::atomic<int>>(0);
+        snpp.SetScript([refusal, tries](int, const std::string& verb, const std::string&) {
+            return std::string(verb == refusal[0] && (*tries)++ == 0 ? refusal[1] : "");
+        });
+        const std::string text = std::string(refusal[0]) == "DATA" ? "two\nlines" : "once refused";
+        ASSERT_EQ(gateway.Send('V', text, "5551111111", "", ""), 200);
+        ASSERT_TRUE(gateway.WaitForLines("relayed: ", ++relayed)) << refusal[1] << "\n" << gateway.Output();
+        EXPECT_EQ(tries->load(), 2) << refusal[1];
+    }
+    EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", ".page").empty()) << gateway.Output();
+
+    snpp.SetScript([](int, const std::string& verb, const std::string&) {
         return std::string(verb == "PAGE" ? "550 Error, Invalid Pager ID" : "");
     });
     ASSERT_EQ(gateway.Send('U', "never to go", "5550000550", "", ""), 200);
     ASSERT_TRUE(gateway.WaitForLines("failed: ", 1)) << gateway.Output();
     snpp.SetScript(nullptr);
+    const int offered = snpp.Commands("PAGE");
     ASSERT_EQ(gateway.Send('U', "next one goes", "5552222222", "", ""), 200);
-    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 2)) << gateway.Output();
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", ++relayed)) << gateway.Output();
 
-    EXPECT_EQ(snpp.Pages().size(), 2u);
-    EXPECT_EQ(snpp.Commands("PAGE"), 3);  // the refused page was offered once
+    EXPECT_EQ(snpp.Pages().size(), relayed);
+    EXPECT_EQ(offered, 1 + 2 * 5 + 1);  // the refused page was offered once
+    EXPECT_EQ(snpp.Commands("RESE"), 2);  // after the 554 and the 550: the session goes on
     const std::string failed = folder.path + "/spool/failed/";
     const auto refused = FilesIn(failed, ".page");
     ASSERT_EQ(refused.size(), 1u);
@@ -102,36 +124,44 @@ TEST(RelayTest, KilledGatewayLosesNothingAndSendsOnce) {
     TempFolder folder;
     const std::string address = Address(3);
     const std::vector<std::string> relay = {"--relay", "snpp://" + address};
+    const int queued = 24;  // enough that resuming in the folder's own order would show
     {
         Gateway gateway(folder.path, address, relay);  // nothing listens for SNPP yet
         ASSERT_EQ(gateway.Send('M', "while the network is down", "5553333333", "Ann", "5550002222"), 200);
         ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
         EXPECT_NE(gateway.Output().find("Connection refused"), std::string::npos) << gateway.Output();
-        // Killed the moment the answer is in: the page is on disk before the answer leaves.
-        ASSERT_EQ(gateway.Send('V', "just acknowledged", "5554444444", "", ""), 200);
+        // Killed the moment the last answer is in: each page is on disk before its answer leaves.
+        for (int i = 1; i <= queued; ++i)
+            ASSERT_EQ(gateway.Send("VS"[i % 2], "queued " + std::to_string(i), i % 3 ? "5554444444" : "5555555555",
+                                   "", ""),
+                      200);
         gateway.KillHard();
     }
     // What a crash can leave besides whole pages: a half-written file and a damaged one.
     const std::string spool = folder.path + "/spool/";
-    std::ofstream(spool + "000000000007.page.partial") << "paging_gateway spool 1\ncarrier 4:AT";
-    std::ofstream(spool + "000000000008.page") << "paging_gateway spool 1\ncarrier 4:AT&T\nphone 99:555\nend\n";
+    std::ofstream(spool + "000000000099.page.partial") << "paging_gateway spool 1\ncarrier 4:AT";
+    std::ofstream(spool + "000000000100.page") << "paging_gateway spool 1\ncarrier 4:AT&T\nphone 99:555\nend\n";
 
     SnppStandIn snpp(address);
     Gateway restarted(folder.path, address, relay);
-    ASSERT_TRUE(restarted.WaitForLines("relayed: ", 2)) << restarted.Output();
-    ASSERT_TRUE(restarted.WaitForLines("failed: spool file 000000000008.page", 1)) << restarted.Output();
-    ASSERT_EQ(snpp.Pages().size(), 2u);
-    EXPECT_EQ(snpp.Pages()[0].text, "while the network is down (from Ann, callback 5550002222)");
-    EXPECT_EQ(snpp.Pages()[1].text, "just acknowledged");
+    ASSERT_TRUE(restarted.WaitForLines("relayed: ", queued + 1)) << restarted.Output();
+    ASSERT_TRUE(restarted.WaitForLines("failed: spool file 000000000100.page", 1)) << restarted.Output();
+    const auto pages = snpp.Pages();
+    ASSERT_EQ(pages.size(), queued + 1u);
+    std::set<std::string> texts;
+    for (const auto& page : pages) texts.insert(page.text);
+    EXPECT_EQ(texts.size(), pages.size()) << "each page once";
+    EXPECT_EQ(texts.count("while the network is down (from Ann, callback 5550002222)"), 1u);
+    ExpectInOrderPerPager(pages);
     EXPECT_TRUE(FilesIn(spool, ".page").empty());
     EXPECT_TRUE(FilesIn(spool, ".partial").empty());
-    EXPECT_NE(ReadFile(spool + "failed/000000000008.page.reason").find("unreadable spool file"), std::string::npos);
+    EXPECT_NE(ReadFile(spool + "failed/000000000100.page.reason").find("unreadable spool file"), std::string::npos);
 
     // A later page takes a new name: nothing already in failed/ is overwritten.
     ASSERT_EQ(restarted.Send('M', "after the restart", "5553333333", "", ""), 200);
-    ASSERT_TRUE(restarted.WaitForLines("relayed: ", 3)) << restarted.Output();
-    EXPECT_EQ(snpp.Pages().size(), 3u);
-    EXPECT_NE(restarted.Output().find("page 000000000009.page"), std::string::npos) << restarted.Output();
+    ASSERT_TRUE(restarted.WaitForLines("relayed: ", queued + 2)) << restarted.Output();
+    EXPECT_EQ(snpp.Pages().size(), queued + 2u);
+    EXPECT_NE(restarted.Output().find("page 000000000101.page"), std::string::npos) << restarted.Output();
 }
 
 TEST(RelayTest, SilentUpstreamNeverSlowsTheIntake) {
@@ -143,7 +173,7 @@ TEST(RelayTest, SilentUpstreamNeverSlowsTheIntake) {
     std::vector<std::string> sent;
     for (int i = 0; i < 8; ++i) {
         milliseconds took{};
-        sent.push_back("555000000" + std::to_string(i));
+        sent.push_back("555000000" + std::to_string(i % 3));
         ASSERT_EQ(gateway.Send("MACSUV"[i % 6], "page " + std::to_string(i), sent.back(), "", "", &took), 200);
         EXPECT_LT(took.count(), 1000) << "page " << i;
     }
@@ -154,7 +184,7 @@ TEST(RelayTest, SilentUpstreamNeverSlowsTheIntake) {
     ASSERT_TRUE(gateway.WaitForLines("relayed: ", sent.size())) << gateway.Output();
     const auto pages = snpp.Pages();
     ASSERT_EQ(pages.size(), sent.size());
-    for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(pages[i].pagerId, sent[i]) << "in the order they came";
+    ExpectInOrderPerPager(pages);
 }
 
 TEST(RelaySpool, AnyBytesComeBackAndDamageIsNoticed) {
@@ -215,4 +245,110 @@ TEST(RelayOptions, ReadsRoutesAndRefusesWhatCannotWork) {
         EXPECT_FALSE(parse(args, fresh, error)) << args[1];
         EXPECT_NE(error, "");
     }
+}
+
+TEST(RelayReplies, EachReplyMeansWhatTheNetworksSay) {
+    struct Case {
+        int code;
+        bool pageCommand;
+        Outcome outcome;
+        Scope scope;
+    };
+    // SNPP: 4xx ends the session, 550 refuses the page, 554 is the network's passing trouble.
+    const Case snpp[] = {
+        {421, false, Outcome::Temporary, Scope::Upstream}, {554, false, Outcome::Temporary, Scope::Upstream},
+        {0, true, Outcome::Temporary, Scope::Upstream},    {421, true, Outcome::Temporary, Scope::Upstream},
+        {450, true, Outcome::Temporary, Scope::Upstream},  {554, true, Outcome::Temporary, Scope::Page},
+        {550, true, Outcome::Permanent, Scope::Page},      {500, true, Outcome::Permanent, Scope::Page},
+        {250, true, Outcome::Temporary, Scope::Upstream},
+    };
+    for (const Case& c : snpp) {
+        const Delivery verdict = SnppVerdict(c.code, "reply", c.pageCommand);
+        EXPECT_EQ(verdict.outcome, c.outcome) << c.code << " " << c.pageCommand;
+        EXPECT_EQ(verdict.scope, c.scope) << c.code << " " << c.pageCommand;
+    }
+    // Mail: `pageCommand` here says MAIL FROM had gone out; a 5xx after the text is final too.
+    const Case mail[] = {
+        {554, false, Outcome::Temporary, Scope::Upstream}, {535, false, Outcome::Temporary, Scope::Upstream},
+        {0, true, Outcome::Temporary, Scope::Upstream},    {421, true, Outcome::Temporary, Scope::Upstream},
+        {250, true, Outcome::Temporary, Scope::Upstream},  {451, true, Outcome::Temporary, Scope::Page},
+        {550, true, Outcome::Permanent, Scope::Page},      {554, true, Outcome::Permanent, Scope::Page},
+    };
+    for (const Case& c : mail) {
+        const Delivery verdict = MailVerdict(false, c.code, c.pageCommand, "reply");
+        EXPECT_EQ(verdict.outcome, c.outcome) << c.code << " " << c.pageCommand;
+        EXPECT_EQ(verdict.scope, c.scope) << c.code << " " << c.pageCommand;
+    }
+    EXPECT_EQ(MailVerdict(true, 250, true, "250 OK").outcome, Outcome::Delivered);
+
+    const long waits[][2] = {{0, 200}, {200, 400}, {400, 800}, {3000, 5000}, {5000, 5000}};
+    for (const auto& wait : waits) EXPECT_EQ(NextBackoff(wait[0], 200, 5000), wait[1]) << wait[0];
+}
+
+TEST(RelayReplies, MailHeaderLinesStayShortAndLineBreaksGoByData) {
+    MailSettings settings;
+    settings.from = "gateway@example.net";
+    Page page;
+    page.carrier = CarrierByCode('A');
+    page.phoneNumber = "5551234567";
+    page.message = "text";
+    const std::string longWord(90, 'x');
+    const std::string senders[] = {"Bob", "Dr. Annabel Oppenheimer-Zimmermann of the night shift, cardiology ward",
+                                   "Caf\xE9 au lait, r\xE9sum\xE9 and na\xEFve, " + longWord, longWord};
+    for (const std::string& sender : senders) {
+        page.sender = sender;
+        page.callback = "5550001111";
+        const std::string text = MailText(settings, "5551234567@pager.example.net", page);
+        const std::string headers = text.substr(0, text.find("\r\n\r\n") + 2);
+        size_t subjectLines = 0;
+        for (size_t at = 0, end; (end = headers.find("\r\n", at)) != std::string::npos; at = end + 2) {
+            const std::string line = headers.substr(at, end - at);
+            EXPECT_LE(line.size(), 78u) << line;
+            subjectLines += line.compare(0, 9, "Subject: ") == 0 || line[0] == ' ';
+            for (size_t word = line.find("=?"); word != std::string::npos; word = line.find("=?", word + 2)) {
+                EXPECT_LE(line.find("?=", word + 17) + 2 - word, 75u) << line;
+                word = line.find("?=", word + 17);
+            }
+        }
+        EXPECT_EQ(subjectLines > 1, sender.size() > 40) << sender;
+    }
+
+    // A lone CR breaks a line like CR LF or LF does; none may reach MESS raw.
+    const std::vector<std::string> lines = {"one", "two", "three", "..four", ""};
+    EXPECT_EQ(SnppDataLines("one\rtwo\nthree\r\n.four\r"), lines);
+}
+
+TEST(RelayTest, BusyPagerHoldsOnlyItsOwnPagesAndABurstSharesSessions) {
+    TempFolder folder;
+    const std::string address = LaterAddress(1);
+    const std::string busy = "5550000001";
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address, "--sessions", "3", "--retry-first", "500"});
+    // The network is down while the burst comes in, so it waits in the spool.
+    const int burst = 18;
+    for (int i = 0; i < burst; ++i)
+        ASSERT_EQ(gateway.Send("MACSUV"[i % 6], "page " + std::to_string(i), i % 3 ? "555000000" + std::to_string(2 + i % 2) : busy, "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
+
+    SnppStandIn snpp(address);
+    snpp.SetDelay(milliseconds(20));
+    auto refusals = std::make_shared<std::atomic<int>>(0);
+    snpp.SetScript([busy, refusals](int, const std::string& verb, const std::string& pagerId) {
+        return std::string(pagerId == busy && verb == "SEND" && (*refusals)++ < 2 ? "554 Error, failed (technical)" : "");
+    });
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", burst)) << gateway.Output();
+    const auto pages = snpp.Pages();
+    ASSERT_EQ(pages.size(), static_cast<size_t>(burst));
+    ExpectInOrderPerPager(pages);
+    EXPECT_EQ(Count(gateway.Output(), "retrying in 0.5 s (this pager only): "), 1u) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), "retrying in 1 s (this pager only): "), 1u) << gateway.Output();
+    EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", ".page").empty());
+    // The busy pager's refusals held none of the other pagers' pages.
+    for (int i = 0; i < burst * 2 / 3; ++i) EXPECT_NE(pages[i].pagerId, busy) << i;
+    // Pages shared sessions, a few at once and no more than asked for; each refusal was reset, not hung up.
+    std::set<int> connections;
+    for (const auto& page : pages) connections.insert(page.connection);
+    EXPECT_LE(connections.size() * 2, pages.size());
+    EXPECT_GE(snpp.MostAtOnce(), 2);
+    EXPECT_LE(snpp.MostAtOnce(), 3);
+    EXPECT_EQ(snpp.Commands("RESE"), 2);
 }
