@@ -2,6 +2,8 @@
 // and a real SMTP server on loopback addresses of these tests' own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "paging_gateway/relay/mail.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/snpp.h"
@@ -24,12 +26,20 @@ TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
                            "5550001111"),
               200);
     ASSERT_EQ(gateway.Send('A', "to nobody", "5500000000", "", ""), 200);  // the mail server refuses it
-    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 3)) << gateway.Output();
-    ASSERT_TRUE(gateway.WaitForLines("failed: ", 1)) << gateway.Output();
+    ASSERT_EQ(gateway.Send('A', "reject me", "5557777777", "", ""), 200);   // ... after its text
+    ASSERT_EQ(gateway.Send('A', "defer once", "5558888888", "", ""), 200);  // ... for now, after its text
+    const std::string longSender = "Dr. Annabel Oppenheimer-Zimmermann of the night";  // as long as one can be
+    ASSERT_EQ(gateway.Send('A', "a long subject", "5559999999", longSender, "5550001111"), 200);
+    ASSERT_EQ(gateway.Send('V', "lone\rCR", "5551234567", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 6)) << gateway.Output();
+    ASSERT_TRUE(gateway.WaitForLines("failed: ", 2)) << gateway.Output();
 
     // SNPP: the pager id without blanks, sender and callback in the text, line breaks through DATA.
-    const auto pages = snpp.Pages();
-    ASSERT_EQ(pages.size(), 2u);
+    auto pages = snpp.Pages();
+    ASSERT_EQ(pages.size(), 3u);
+    std::sort(pages.begin(), pages.end(), [](const auto& a, const auto& b) { return a.text < b.text; });
+    EXPECT_EQ(pages[2].text, "lone\r\nCR");  // by DATA, never raw in MESS
+    EXPECT_TRUE(pages[2].viaData);
     EXPECT_EQ(pages[0].pagerId, "5551234567");
     EXPECT_EQ(pages[0].text, awkward + " (from A&B=C+D%, callback 555-0001)");
     EXPECT_FALSE(pages[0].viaData);
@@ -37,20 +47,25 @@ TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
     EXPECT_TRUE(pages[1].viaData);
 
     // Mail: logged in, addressed from the template, sender and callback in the subject, the text as sent.
-    const auto messages = smtp.Messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].at("from"), "gateway@example.net");
-    EXPECT_EQ(messages[0].at("to"), "5559876543@pager.example.net");
-    EXPECT_EQ(messages[0].at("subject"), "Page from Ann & B\xE9=1%+2, callback 5550001111");
-    EXPECT_EQ(messages[0].at("body"), "Ann said: 1+1=2 & 100%\r\n.caf\xE9 ok");
+    auto messages = smtp.Messages();
+    ASSERT_EQ(messages.size(), 3u);
+    std::sort(messages.begin(), messages.end(), [](const auto& a, const auto& b) { return a.at("to") < b.at("to"); });
+    EXPECT_EQ(messages[0].at("body"), "defer once");  // a 4xx after the text: that pager waited, then it went
+    EXPECT_EQ(Count(gateway.Output(), "retrying in 0.2 s (this pager only): AT&T page"), 1u) << gateway.Output();
+    EXPECT_EQ(messages[2].at("subject"), "Page from " + longSender + ", callback 5550001111");  // folded and back
+    EXPECT_EQ(messages[1].at("from"), "gateway@example.net");
+    EXPECT_EQ(messages[1].at("to"), "5559876543@pager.example.net");
+    EXPECT_EQ(messages[1].at("subject"), "Page from Ann & B\xE9=1%+2, callback 5550001111");
+    EXPECT_EQ(messages[1].at("body"), "Ann said: 1+1=2 & 100%\r\n.caf\xE9 ok");
 
-    // A refused recipient is final: in failed/ with the server's words, not retried.
+    // A refused recipient or text is final: in failed/ with the server's words, not retried.
     const std::string failed = folder.path + "/spool/failed/";
-    ASSERT_EQ(FilesIn(failed, ".page").size(), 1u);
-    EXPECT_NE(ReadFile(failed + FilesIn(failed, ".page")[0] + ".reason").find("550 5.1.1 no such pager here"),
-              std::string::npos)
-        << gateway.Output();
-    EXPECT_EQ(Count(gateway.Output(), "retrying"), 0u) << gateway.Output();
+    std::string reasons;
+    for (const std::string& name : FilesIn(failed, ".reason")) reasons += ReadFile(failed + name);
+    EXPECT_EQ(FilesIn(failed, ".page").size(), 2u);
+    EXPECT_NE(reasons.find("550 5.1.1 no such pager here"), std::string::npos) << reasons;
+    EXPECT_NE(reasons.find("554 5.6.0 Message content rejected"), std::string::npos) << reasons;
+    EXPECT_EQ(Count(gateway.Output(), "retrying"), 1u) << gateway.Output();
     EXPECT_TRUE(FilesIn(folder.path + "/spool", ".page").empty());
     EXPECT_EQ(Count(gateway.Output() + ReadFile(folder.path + "/err"), "s3cret"), 0u);
 
@@ -62,7 +77,7 @@ TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
                    {"PAGING_GATEWAY_SMTP_USER=pager-relay", "PAGING_GATEWAY_SMTP_PASSWORD=s3cret&=%+"});
     ASSERT_EQ(strict.Send('A', "only over TLS", "5559876543", "", ""), 200);
     ASSERT_TRUE(strict.WaitForLines("retrying in ", 1)) << strict.Output();
-    EXPECT_EQ(smtp.Messages().size(), 1u);
+    EXPECT_EQ(smtp.Messages().size(), 3u);
     EXPECT_EQ(FilesIn(strictFolder.path + "/spool", ".page").size(), 1u);
 }
 
@@ -351,4 +366,75 @@ TEST(RelayTest, BusyPagerHoldsOnlyItsOwnPagesAndABurstSharesSessions) {
     EXPECT_GE(snpp.MostAtOnce(), 2);
     EXPECT_LE(snpp.MostAtOnce(), 3);
     EXPECT_EQ(snpp.Commands("RESE"), 2);
+}
+
+// Keeps the events as lines: "received ID CLIENT ROUTE", "attempted ID OUTCOME RETRY", "again ID WHO".
+class EventLog : public PageEvents {
+public:
+    void Received(const std::string& id, const Page&, const std::string& client, const std::string& route) override {
+        Add("received " + id + " " + client + " " + route);
+    }
+    void Attempted(const std::string& id, const std::string&, const Delivery& delivery, long retry) override {
+        Add("attempted " + id + " " + "DTP"[static_cast<int>(delivery.outcome)] + " " + std::to_string(retry > 0));
+    }
+    void SentAgain(const std::string& id, const std::string& who) override { Add("again " + id + " " + who); }
+    void Receipt(const std::string&, ReceiptState, const std::string&) override {}
+    std::vector<std::string> Lines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+
+private:
+    void Add(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(line);
+    }
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST(RelayTest, EventsTellEachPagesStoryAndAFailedPageCanGoAgain) {
+    TempFolder folder;
+    const std::string address = LaterAddress(2);
+    SnppStandIn snpp(address);
+    auto refusing = std::make_shared<std::atomic<bool>>(true);
+    snpp.SetScript([refusing](int, const std::string& verb, const std::string& pagerId) {
+        return std::string(verb == "PAGE" && pagerId == "5550000550" && *refusing ? "550 Error, Invalid Pager ID" : "");
+    });
+    Spool spool;
+    std::string error;
+    ASSERT_TRUE(spool.Open(folder.path + "/spool", error)) << error;
+    RelaySettings settings;
+    settings.routes.push_back({"", {}});
+    ASSERT_TRUE(ParseUpstreamUrl("snpp://" + address, settings.routes[0].url, error));
+    settings.retryFirstMilliseconds = 100;
+    std::ostringstream out;
+    EventLog events;
+    Relay relay(settings, spool, out, &events);
+    relay.Start();
+
+    Page page;
+    page.carrier = CarrierByCode('V');
+    page.phoneNumber = "555 000 0550";
+    page.message = "refused, then sent again";
+    std::string id, reason;
+    ASSERT_TRUE(relay.Take(page, "127.0.0.7", id, reason)) << reason;
+    EXPECT_EQ(id, "000000000001");
+    ASSERT_TRUE(WaitFor([&] { return events.Lines().size() == 2; }));
+    EXPECT_EQ(events.Lines(), (std::vector<std::string>{"received 000000000001 127.0.0.7 snpp://" + address + ":444",
+                                                         "attempted 000000000001 P 0"}));
+
+    EXPECT_FALSE(relay.SendAgain("../000000000001", "127.0.0.9", error));
+    EXPECT_FALSE(relay.SendAgain("000000000002", "127.0.0.9", error));
+    *refusing = false;
+    ASSERT_TRUE(relay.SendAgain(id, "127.0.0.9", error)) << error;
+    EXPECT_FALSE(relay.SendAgain(id, "127.0.0.9", error)) << "only once";
+    ASSERT_TRUE(WaitFor([&] { return events.Lines().size() == 4; }));
+    EXPECT_EQ(events.Lines()[2], "again 000000000001 127.0.0.9");
+    EXPECT_EQ(events.Lines()[3], "attempted 000000000001 D 0");
+    ASSERT_EQ(snpp.Pages().size(), 1u);
+    EXPECT_EQ(snpp.Pages()[0].text, "refused, then sent again");
+    relay.Stop();
+    EXPECT_TRUE(FilesIn(folder.path + "/spool", ".page").empty());
+    EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", "").empty());
 }
