@@ -136,7 +136,8 @@ Delivery SnppSession::Send(const Page& page) {
     if (!kept && !Open(failure)) return failure;
     bool unanswered = false;
     const Delivery delivery = SendOnce(pagerId, page, unanswered);
-    // A kept session the server has since closed: nothing of this page was taken, so a new one may try.
+    // A kept session the server has since closed: nothing of this page was taken, so a new one may try. A
+    // silent server gets no second wait.
     if (!kept || !unanswered) return delivery;
     if (!Open(failure)) return failure;
     return SendOnce(pagerId, page, unanswered);
@@ -144,7 +145,7 @@ Delivery SnppSession::Send(const Page& page) {
 
 Delivery SnppSession::SendOnce(const std::string& pagerId, const Page& page, bool& unanswered) {
     Reply reply = Step("PAGE " + pagerId, timeoutMilliseconds_);
-    unanswered = reply.code == 0;
+    unanswered = reply.code == 0 && !connection_->TimedOut();
     if (reply.code != 250) return Refused(reply, true);
     const std::string text = SnppText(page);
     if (text.find_first_of("\r\n") == std::string::npos) {

@@ -288,11 +288,11 @@ private:
                       const std::string& usual) {
         const std::string scripted = Scripted(connection, verb, pagerId);
         const std::string reply = scripted.empty() ? usual : scripted;
-        std::this_thread::sleep_for(milliseconds(delay_));
-        for (size_t at = 0; at < reply.size();) {  // a script may give a continued reply, line by line
+        for (size_t at = 0; at < reply.size();) {  // a script may give a continued reply, each line delayed
             const size_t end = reply.find('\n', at);
             const std::string line = reply.substr(at, end - at) + "\r\n";
-            send(peer, line.data(), line.size(), MSG_NOSIGNAL);
+            std::this_thread::sleep_for(milliseconds(delay_));
+            if (send(peer, line.data(), line.size(), MSG_NOSIGNAL) < 0) break;
             at = end == std::string::npos ? reply.size() : end + 1;
         }
         return reply;

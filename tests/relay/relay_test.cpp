@@ -438,3 +438,49 @@ TEST(RelayTest, EventsTellEachPagesStoryAndAFailedPageCanGoAgain) {
     EXPECT_TRUE(FilesIn(folder.path + "/spool", ".page").empty());
     EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", "").empty());
 }
+
+TEST(RelayTest, AnEndlessReplyIsCutAtItsDeadlineAndItsLineCap) {
+    TempFolder folder;
+    const std::string address = LaterAddress(3);
+    SnppStandIn snpp(address);
+    std::string dripping, flooding;
+    for (int i = 0; i < 40; ++i) dripping += "220-still here\n";  // 2 s at 50 ms a line
+    for (int i = 0; i < 70; ++i) flooding += "220-and more\n";    // 0.7 s at 10 ms a line
+    snpp.SetScript([dripping, flooding](int connection, const std::string& verb, const std::string&) {
+        if (verb != "greeting" || connection > 1) return std::string();
+        return (connection == 0 ? dripping : flooding) + "220 ready";
+    });
+    snpp.SetDelay(milliseconds(50));
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address, "--upstream-timeout", "1000"});
+    ASSERT_EQ(gateway.Send('S', "in the end", "5556666666", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
+    snpp.SetDelay(milliseconds(10));
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), ": no reply within 1000 ms"), 1u) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), ": a reply of more than 64 lines"), 1u) << gateway.Output();
+}
+
+TEST(RelayTest, MailsWaitingForOneServerShareItsConnections) {
+    TempFolder folder;
+    const std::string address = LaterAddress(4);
+    Gateway gateway(folder.path, address,
+                    {"--relay", "smtp://" + address + ":2525", "--sessions", "2", "--mail-from", "gateway@example.net",
+                     "--mail-to", "{phone}@pager.example.net"},
+                    {"PAGING_GATEWAY_SMTP_USER=pager-relay", "PAGING_GATEWAY_SMTP_PASSWORD=s3cret&=%+"});
+    const int mails = 6;
+    for (int i = 0; i < mails; ++i)
+        ASSERT_EQ(gateway.Send('A', "mail " + std::to_string(i), i % 2 ? "5551110000" : "5552220000", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();  // the server is not up yet
+    SmtpServer smtp(address, folder.path);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", mails)) << gateway.Output();
+    const auto messages = smtp.Messages();
+    ASSERT_EQ(messages.size(), static_cast<size_t>(mails));
+    std::vector<SnppStandIn::Sent> arrived;
+    std::set<std::string> connections;
+    for (const auto& message : messages) {
+        arrived.push_back({message.at("to"), message.at("body"), false, 0});
+        connections.insert(message.at("peer"));
+    }
+    ExpectInOrderPerPager(arrived);
+    EXPECT_LE(connections.size(), 2u);
+}

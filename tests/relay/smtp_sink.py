@@ -47,6 +47,7 @@ class Sink:
             "to " + hex_of(",".join(envelope.rcpt_tos).encode()),
             "subject " + hex_of(subject),
             "body " + hex_of(message.get_payload(decode=True)),
+            "peer " + hex_of(str(session.peer[1]).encode()),
         ]
         self.count += 1
         path = os.path.join(self.folder, "%03d.mail" % self.count)
