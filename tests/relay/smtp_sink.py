@@ -4,7 +4,7 @@
 Usage: smtp_sink.py ADDRESS PORT FOLDER USER PASSWORD
 Logins other than USER/PASSWORD are refused, and so is mail without a login; a recipient starting with
 550 is refused with a 550 reply; a text holding "reject me" is refused with a 554 after it came, and one
-holding "defer once" with a 451 the first time. Writes FOLDER/ready once listening.
+holding "defer once" with a 451 the first time for its recipient. Writes FOLDER/ready once listening.
 """
 import email
 import email.policy
@@ -36,8 +36,8 @@ class Sink:
     async def handle_DATA(self, server, session, envelope):
         if b"reject me" in envelope.content:
             return "554 5.6.0 Message content rejected"
-        if b"defer once" in envelope.content and envelope.content not in self.deferred:
-            self.deferred.add(envelope.content)
+        if b"defer once" in envelope.content and str(envelope.rcpt_tos) not in self.deferred:
+            self.deferred.add(str(envelope.rcpt_tos))
             return "451 4.3.0 try again later"
         message = email.message_from_bytes(envelope.content, policy=email.policy.default)
         # The gateway writes windows-1252; the subject comes back as text and is turned into those bytes again.
