@@ -71,14 +71,26 @@ long MillisecondsUntil(Clock::time_point when) {
 
 }  // namespace
 
+namespace {
+
+Delivery Unrelayable(const UpstreamUrl&, const RelaySettings&, const Page&, long) {
+    return {Outcome::Temporary, "this build relays SNPP only"};
+}
+
+}  // namespace
+
 std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, const UpstreamUrl& url) {
     const long timeout = settings.timeoutMilliseconds;
+    // A kind that sends each page as one request of its own needs no session: `alone(ItsSendFunction)`.
+    const auto alone = [&](Delivery (*send)(const UpstreamUrl&, const RelaySettings&, const Page&, long)) {
+        return std::make_unique<EachPageAlone>(
+            [send, url, settings, timeout](const Page& page) { return send(url, settings, page, timeout); });
+    };
 #ifdef PAGING_GATEWAY_MAIL
     if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
 #endif
     if (url.kind == UpstreamKind::Snpp) return std::make_unique<SnppSession>(url, timeout);
-    return std::make_unique<EachPageAlone>(
-        [](const Page&) { return Delivery{Outcome::Temporary, "this build relays SNPP only"}; });
+    return alone(Unrelayable);
 }
 
 long NextBackoff(long current, long first, long most) { return current == 0 ? first : std::min(current * 2, most); }
@@ -153,7 +165,7 @@ bool Relay::SendAgain(const std::string& id, const std::string& who, std::string
     if (!spool_.Restore(name, error)) return false;
     if (events_ != nullptr) events_->SentAgain(id, who);
     Print("sending again: " + Describe(page, name) + ", as " + who + " asked");
-    Queue(*lane, name, page);
+    if (started_) Queue(*lane, name, page);  // before Start, Start finds it in the spool
     return true;
 }
 
