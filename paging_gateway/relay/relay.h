@@ -72,5 +72,5 @@ private:
     PageEvents* events_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::atomic<bool> stopping_{false};
-    bool started_ = false;
+    std::atomic<bool> started_{false};
 };
