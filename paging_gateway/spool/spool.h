@@ -36,13 +36,14 @@ public:
     const std::string& Folder() const { return folder_; }
     std::string FailedFolder() const;
 
-    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
-    bool Restore(const std::string& name, std::string& error);
-
 private:
     std::string PathOf(const std::string& name) const;
 
     std::string folder_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
+
+public:
+    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    bool Restore(const std::string& name, std::string& error);
 };
