@@ -37,7 +37,10 @@ const char GATEWAY_USAGE[] =
     "                           DIR/failed, each with the upstream's reply beside it\n"
     MAIL_USAGE
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
-    "                           up to 5 minutes)\n"
+    "                           up to --retry-most)\n"
+    "  --retry-most MS          longest wait between tries (default 300000, 5 minutes)\n"
+    "  --sessions N             connections to each upstream at once (default 4, at most 64); each\n"
+    "                           pager's pages still leave in the order they came\n"
     "  --upstream-timeout MS    longest wait for a connection or a reply (default 30000)\n"
     "  --help                   show this text\n";
 
@@ -139,7 +142,7 @@ bool CheckMail(const RelaySettings& relay, std::string& error) {
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
     static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
                                              "--spool",     "--mail-from", "--mail-to", "--smtp-user",
-                                             "--retry-first", "--upstream-timeout"};
+                                             "--retry-first", "--retry-most", "--upstream-timeout", "--sessions"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -198,13 +201,20 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
             options.relay.mail.toTemplate = value;
         } else if (option == "--smtp-user") {
             options.relay.mail.user = value;
+        } else if (option == "--sessions") {
+            if (!ParseNumber(value, 64, number)) {
+                error = "--sessions needs a number of connections (1-64): " + value;
+                return false;
+            }
+            options.relay.sessions = static_cast<int>(number);
         } else {
             if (!ParseNumber(value, 300 * 1000, number)) {
                 error = option + " needs milliseconds (1-300000): " + value;
                 return false;
             }
-            (option == "--retry-first" ? options.relay.retryFirstMilliseconds : options.relay.timeoutMilliseconds) =
-                number;
+            (option == "--retry-first"  ? options.relay.retryFirstMilliseconds
+             : option == "--retry-most" ? options.relay.retryMostMilliseconds
+                                        : options.relay.timeoutMilliseconds) = number;
         }
     }
     return CheckMail(options.relay, error);

@@ -64,8 +64,8 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
 #endif
         relay = std::make_unique<Relay>(options.relay, spool, out);
         relay->Start();
-        server.SetPageSink([&relay](const Page& page, const std::string& /*client*/, std::string& /*id*/,
-                                    std::string& reason) { return relay->Take(page, reason); });
+        server.SetPageSink([&relay](const Page& page, const std::string& client, std::string& id,
+                                    std::string& reason) { return relay->Take(page, client, id, reason); });
         PrintRoutes(options.relay, err);
     }
     err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";

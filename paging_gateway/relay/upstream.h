@@ -29,9 +29,14 @@ struct MailSettings {
 
 enum class Outcome { Delivered, Temporary, Permanent };
 
+// Whose trouble a temporary failure is: the upstream's (no connection, a busy greeting, a dropped line: every
+// page for it waits) or the one page's (a refusal of the page alone: only that pager's later pages wait).
+enum class Scope { Upstream, Page };
+
 struct Delivery {
     Outcome outcome;
     std::string reply;  // the upstream's last words, or what went wrong on the way
+    Scope scope = Scope::Upstream;
 };
 
 // The phone number as a pager id: blanks removed, since both protocols take the id as one word; false when
