@@ -5,6 +5,8 @@
 #include "paging_gateway/options.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/relay/wctp.h"
+#include "paging_gateway/relay/wctp_receipts.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -12,7 +14,8 @@
 int main(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error)) {
+    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error) ||
+        !ReadWctpCredentials(options.relay, options.relay.wctp, error)) {
         std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE;
         return 2;
     }
@@ -28,6 +31,7 @@ int main(int argc, char** argv) {
     }
 
     Spool spool;
+    std::unique_ptr<WctpReceipts> receipts;  // outlives the relay, which tells it each page's events
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
         if (!spool.Open(options.spoolFolder, error)) {
@@ -37,6 +41,9 @@ int main(int argc, char** argv) {
 #ifdef PAGING_GATEWAY_MAIL
         StartMail();
 #endif
+        StartWctp();
+        // It passes every event on to the next PageEvents (the ledger; none yet).
+        receipts = StartWctpReceipts(options.relay, nullptr, std::cout);
         relay = std::make_unique<Relay>(options.relay, spool, std::cout);
         relay->Start();
         server.SetPageSink([&relay](const Page& page, std::string& reason) { return relay->Take(page, reason); });

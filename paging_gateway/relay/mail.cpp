@@ -169,9 +169,9 @@ Delivery SendMailPage(const UpstreamUrl& url, const MailSettings& settings, cons
                       long timeoutMilliseconds) {
     std::string recipient;
     if (!MailRecipient(settings.toTemplate, page, recipient))
-        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot stand in an address"};
+        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot stand in an address", ""};
     CURL* curl = curl_easy_init();
-    if (curl == nullptr) return {Outcome::Temporary, "libcurl could not start"};
+    if (curl == nullptr) return {Outcome::Temporary, "libcurl could not start", ""};
     const std::string text = MailText(settings, recipient, page);
     Upload upload{&text, 0};
     ServerReplies replies;
@@ -211,8 +211,8 @@ Delivery SendMailPage(const UpstreamUrl& url, const MailSettings& settings, cons
     curl_easy_cleanup(curl);
 
     const Outcome outcome = Judge(result, lastCode);
-    if (outcome == Outcome::Delivered) return {outcome, replies.last};
+    if (outcome == Outcome::Delivered) return {outcome, replies.last, ""};
     std::string why = *error ? error : curl_easy_strerror(result);
     if (!replies.lastRefusal.empty()) why += ": " + replies.lastRefusal;
-    return {outcome, PrintableText(why)};
+    return {outcome, PrintableText(why), ""};
 }

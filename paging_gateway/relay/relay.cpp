@@ -10,6 +10,7 @@
 
 #include "paging_gateway/intake/server.h"
 #include "paging_gateway/relay/snpp.h"
+#include "paging_gateway/relay/wctp.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -50,7 +51,8 @@ Delivery DeliverPage(const RelaySettings& settings, const UpstreamUrl& url, cons
     if (url.kind == UpstreamKind::Smtp) return SendMailPage(url, settings.mail, page, settings.timeoutMilliseconds);
 #endif
     if (url.kind == UpstreamKind::Snpp) return SendSnppPage(url, page, settings.timeoutMilliseconds);
-    return {Outcome::Temporary, "this build relays SNPP only"};
+    if (url.kind == UpstreamKind::Wctp) return SendWctpPage(url, settings.wctp, page, settings.timeoutMilliseconds);
+    return {Outcome::Temporary, "this build relays SNPP only", ""};
 }
 
 Relay::Relay(const RelaySettings& settings, Spool& spool, std::ostream& out)

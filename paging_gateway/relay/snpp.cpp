@@ -35,7 +35,7 @@ Reply ReadReply(ClientSocket& connection, long timeoutMilliseconds) {
 // Only a 5xx to the page's own commands says the page itself will never go; anything else may pass.
 Delivery Refusal(const Reply& reply, bool pageCommand) {
     const bool permanent = pageCommand && reply.code >= 500 && reply.code <= 599;
-    return {permanent ? Outcome::Permanent : Outcome::Temporary, reply.text};
+    return {permanent ? Outcome::Permanent : Outcome::Temporary, reply.text, ""};
 }
 
 }  // namespace
@@ -71,10 +71,10 @@ std::vector<std::string> SnppDataLines(const std::string& text) {
 Delivery SendSnppPage(const UpstreamUrl& url, const Page& page, long timeoutMilliseconds) {
     std::string pagerId;
     if (!PagerIdOf(page.phoneNumber, pagerId))
-        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a pager id"};
+        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a pager id", ""};
     ClientSocket connection;
     std::string error;
-    if (!connection.Connect(url.host, url.port, timeoutMilliseconds, error)) return {Outcome::Temporary, error};
+    if (!connection.Connect(url.host, url.port, timeoutMilliseconds, error)) return {Outcome::Temporary, error, ""};
 
     Reply reply = ReadReply(connection, timeoutMilliseconds);
     if (reply.code != 220) return Refusal(reply, false);
@@ -102,5 +102,5 @@ Delivery SendSnppPage(const UpstreamUrl& url, const Page& page, long timeoutMill
     const std::string accepted = reply.text;
     // The page has gone; a server that fumbles the goodbye changes nothing.
     step("QUIT", 221);
-    return {Outcome::Delivered, accepted};
+    return {Outcome::Delivered, accepted, ""};
 }
