@@ -28,6 +28,10 @@ std::string Why(const char* step) {
         {ERROR_WINHTTP_CANNOT_CONNECT, "connection refused or unreachable"},
         {ERROR_WINHTTP_CONNECTION_ERROR, "connection dropped"},
         {ERROR_WINHTTP_SECURE_FAILURE, "the server's certificate is not trusted or not for this host"},
+        {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "TLS failed (is the server's certificate trusted?)"},
+        {ERROR_WINHTTP_SECURE_INVALID_CA, "the server's certificate is of an authority not trusted here"},
+        {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, "the server's certificate is for another host"},
+        {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, "the server's certificate has expired or is not yet valid"},
         {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "not an HTTP answer"},
     };
     const DWORD code = GetLastError();

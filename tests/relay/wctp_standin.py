@@ -23,7 +23,8 @@ TAIL = "</wctp-Operation>\n"
 
 
 def make_certs(folder, ips):
-    names = ",".join("IP:" + ip for ip in ips)
+    # Each address as a DNS name too: Wine's WinHTTP matches host names against those only.
+    names = ",".join("IP:%s,DNS:%s" % (ip, ip) for ip in ips)
 
     def run(*args):
         subprocess.run(["openssl"] + list(args), check=True, capture_output=True, cwd=folder)
