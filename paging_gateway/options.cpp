@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #ifdef PAGING_GATEWAY_MAIL
-#define RELAY_KINDS "SNPP or e-mail"
+#define RELAY_KINDS "SNPP, e-mail or WCTP"
 #define MAIL_USAGE                                                                                            \
     "  --mail-from ADDRESS      e-mail relays: the sender's address\n"                                        \
     "  --mail-to TEMPLATE       e-mail relays: the recipient, {phone} standing for the phone number\n"       \
