@@ -10,10 +10,10 @@
 
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/platform/socket_calls.h"
+#include "paging_gateway/platform/socket_wait.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
-#include <sys/select.h>
 #endif
 
 namespace {
@@ -22,33 +22,21 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int SEND_SIDE = 1;  // SHUT_WR and SD_SEND alike
 constexpr long ACCEPT_POLL_MILLISECONDS = 200;
+constexpr long ACCEPT_PAUSE_MILLISECONDS = 100;
 constexpr long LINGER_MILLISECONDS = 500;
-constexpr int LISTEN_BACKLOG = 128;
-// Winsock's select watches at most 64 sockets: the listener and this many peers; the rest wait in the backlog.
-constexpr size_t MAX_PEERS = 60;
-
-bool CanWatch(SocketHandle handle) {
-#ifdef _WIN32
-    (void)handle;
-    return true;
-#else
-    return handle < FD_SETSIZE;
-#endif
-}
-
-void SendAll(SocketHandle handle, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        const long written = SendBytes(handle, bytes.data() + sent, static_cast<long>(bytes.size() - sent));
-        if (written <= 0) return;  // the program closes without reading; nothing to do about it
-        sent += static_cast<size_t>(written);
-    }
-}
+constexpr int LISTEN_BACKLOG = 512;
+// The listener takes one of the watched sockets.
+constexpr size_t MAX_PEERS = MAX_WATCHED_SOCKETS - 1;
 
 // The reason stays on the page's line, whatever bytes it holds.
 std::string OneLine(const std::string& text) {
     const std::string quoted = QuoteText(text);
     return quoted.substr(1, quoted.size() - 2);
+}
+
+long MillisecondsUntil(Clock::time_point when) {
+    return static_cast<long>(
+        std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count() + 1));
 }
 
 }  // namespace
@@ -62,12 +50,16 @@ void PrintLine(std::ostream& out, const std::string& line) {
 }
 
 struct PagingServer::Peer {
+    enum class Stage { Reading, Writing, Lingering };
     SocketHandle handle;
-    Clock::time_point deadline;  // for the whole request, so a peer dripping a byte at a time cannot hold it
+    std::string client;
+    // For the whole request and then for the whole answer, never renewed by a chunk: a peer dripping a byte
+    // at a time cannot hold its connection.
+    Clock::time_point deadline;
+    Stage stage = Stage::Reading;
     std::string received;
-    // Closing with unread bytes resets the connection and can destroy the answer before the client reads it,
-    // so after the answer the send side is closed and what still comes is read away for a moment.
-    bool answered = false;
+    std::string answer;
+    size_t written = 0;
 };
 
 PagingServer::~PagingServer() {
@@ -76,6 +68,7 @@ PagingServer::~PagingServer() {
 
 bool PagingServer::Listen(const std::string& address, int port, std::string& error) {
     StartSockets();
+    RaiseOpenFileLimit();
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     if (IsBadSocket(listener_)) {
         error = SocketErrorText(LastSocketErrorCode());
@@ -86,11 +79,6 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
     int reuse = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
 #endif
-    if (!CanWatch(listener_)) {
-        CloseSocket(listener_);
-        error = "Too many open files";
-        return false;
-    }
     sockaddr_in where;
     memset(&where, 0, sizeof where);
     where.sin_family = AF_INET;
@@ -108,58 +96,53 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
 }
 
 void PagingServer::Serve(std::ostream& out, long pageLimit) {
+    using Stage = Peer::Stage;
     std::vector<Peer> peers;
+    std::vector<SocketWatch> watches;
+    Clock::time_point acceptFrom = Clock::now();
     long pages = 0;
     for (;;) {
         const bool accepting = listening_ && !stopping_ && (pageLimit == 0 || pages < pageLimit);
         if (!accepting) {
             // Once serving ends, unanswered peers get nothing; answered ones keep their moment to read.
             for (const Peer& peer : peers)
-                if (!peer.answered) CloseSocket(peer.handle);
-            peers.erase(std::remove_if(peers.begin(), peers.end(), [](const Peer& peer) { return !peer.answered; }),
+                if (peer.stage == Stage::Reading) CloseSocket(peer.handle);
+            peers.erase(std::remove_if(peers.begin(), peers.end(),
+                                       [](const Peer& peer) { return peer.stage == Stage::Reading; }),
                         peers.end());
             if (peers.empty()) return;
         }
 
-        fd_set readable;
-        FD_ZERO(&readable);
-        SocketHandle highest = 0;
-        const bool watchListener = accepting && peers.size() < MAX_PEERS;
+        watches.clear();
+        const bool watchListener = accepting && peers.size() < MAX_PEERS && Clock::now() >= acceptFrom;
         Clock::time_point wakeUp = Clock::now() + std::chrono::milliseconds(ACCEPT_POLL_MILLISECONDS);
-        if (watchListener) {
-            FD_SET(listener_, &readable);
-            highest = listener_;
-        }
+        if (!watchListener && accepting) wakeUp = std::min(wakeUp, acceptFrom);
         for (const Peer& peer : peers) {
-            FD_SET(peer.handle, &readable);
-            highest = std::max(highest, peer.handle);
+            watches.push_back({peer.handle, peer.stage == Stage::Writing, false});
             wakeUp = std::min(wakeUp, peer.deadline);
         }
-        const long long waitMicroseconds = std::max<long long>(
-            0, std::chrono::duration_cast<std::chrono::microseconds>(wakeUp - Clock::now()).count());
-        timeval wait;
-        wait.tv_sec = static_cast<long>(waitMicroseconds / 1000000);
-        wait.tv_usec = static_cast<long>(waitMicroseconds % 1000000);
-        if (select(static_cast<int>(highest) + 1, &readable, nullptr, nullptr, &wait) < 0) {
-            FD_ZERO(&readable);  // interrupted; deadlines are still kept below
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        if (watchListener) watches.push_back({listener_, false, false});
+        WaitForSockets(watches, MillisecondsUntil(wakeUp));
 
         const Clock::time_point now = Clock::now();
-        for (size_t at = 0; at < peers.size();) {
+        size_t kept = 0;
+        for (size_t at = 0; at < peers.size(); ++at) {
             Peer& peer = peers[at];
-            const bool ready = FD_ISSET(peer.handle, &readable) != 0;
+            const bool ready = watches[at].ready;
             bool gone = false;
-            if (!peer.answered && pageLimit != 0 && pages >= pageLimit) {
+            if (peer.stage == Stage::Reading && pageLimit != 0 && pages >= pageLimit) {
                 // Left unanswered: the page limit was reached earlier in this round.
+            } else if (peer.stage == Stage::Writing) {
+                if (ready) Write(peer);
+                gone = peer.stage == Stage::Writing && now >= peer.deadline;
             } else if (ready) {
                 char chunk[4096];
                 const long got = recv(peer.handle, chunk, sizeof chunk, 0);
-                if (peer.answered) {
-                    gone = got <= 0;
-                } else if (got <= 0) {
+                if (peer.stage == Stage::Lingering) {
+                    gone = got == 0 || (got < 0 && !WouldBlock(LastSocketErrorCode()));
+                } else if (got == 0 || (got < 0 && !WouldBlock(LastSocketErrorCode()))) {
                     pages += Finish(peer, false, out) ? 1 : 0;
-                } else {
+                } else if (got > 0) {
                     peer.received.append(chunk, static_cast<size_t>(got));
                     HttpRequest request;
                     std::string problem;
@@ -167,59 +150,91 @@ void PagingServer::Serve(std::ostream& out, long pageLimit) {
                         pages += Finish(peer, false, out) ? 1 : 0;
                 }
             } else if (now >= peer.deadline) {
-                if (peer.answered)
+                if (peer.stage == Stage::Lingering)
                     gone = true;
                 else
                     pages += Finish(peer, true, out) ? 1 : 0;
             }
-            if (gone) {
+            if (gone || (peer.stage == Stage::Lingering && now >= peer.deadline)) {
                 CloseSocket(peer.handle);
-                peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(at));
             } else {
-                ++at;
+                if (kept != at) peers[kept] = std::move(peer);
+                ++kept;
             }
         }
-        if (watchListener && FD_ISSET(listener_, &readable)) Accept(peers, out);
+        peers.resize(kept);
+        if (watchListener && watches.back().ready && !Accept(peers))
+            acceptFrom = Clock::now() + std::chrono::milliseconds(ACCEPT_PAUSE_MILLISECONDS);
     }
 }
 
-void PagingServer::Accept(std::vector<Peer>& peers, std::ostream& out) {
+bool PagingServer::Accept(std::vector<Peer>& peers) {
     while (peers.size() < MAX_PEERS) {
-        const SocketHandle handle = accept(listener_, nullptr, nullptr);
-        if (IsBadSocket(handle)) return;
-        Peer peer{handle, Clock::now() + std::chrono::milliseconds(timeoutMilliseconds_), std::string(), false};
-        if (!CanWatch(handle)) {
-            // Select cannot watch it; it is answered as one that sent nothing in time.
-            Finish(peer, true, out);
-            CloseSocket(handle);
-            continue;
-        }
+        sockaddr_in from;
+        memset(&from, 0, sizeof from);
+        SocketLength length = sizeof from;
+        const SocketHandle handle = accept(listener_, reinterpret_cast<sockaddr*>(&from), &length);
+        if (IsBadSocket(handle)) return WouldBlock(LastSocketErrorCode());
         SetBlocking(handle, false);
+        Peer peer;
+        peer.handle = handle;
+        peer.client = inet_ntoa(from.sin_addr);
+        peer.deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds_);
         peers.push_back(std::move(peer));
     }
+    return true;
 }
 
-Answer PagingServer::AnswerComplete(const HttpRequest& request) {
+Answer PagingServer::AnswerComplete(const HttpRequest& request, const std::string& client) {
     Page page;
     std::string problem;
     if (!sink_ || ReadRequestPage(request, page, problem) != 200) return AnswerRequest(request);
-    std::string reason;
-    if (!sink_(page, reason)) return {503, FormatPageLine(page) + " not taken: " + OneLine(reason)};
-    return {200, FormatPageLine(page)};
+    std::string id, reason;
+    if (!sink_(page, client, id, reason)) return {503, FormatPageLine(page) + " not taken: " + OneLine(reason)};
+    std::string line = FormatPageLine(page);
+    if (!id.empty()) line.insert(line.find(' ') + 1, OneLine(id) + " ");
+    return {200, line};
 }
 
 bool PagingServer::Finish(Peer& peer, bool timedOut, std::ostream& out) {
     HttpRequest request;
     std::string problem;
     const RequestState state = ExamineRequest(peer.received, request, problem);
-    const Answer answer = state == RequestState::Complete
-                              ? AnswerComplete(request)
-                              : AnswerConnection(state, request, problem, peer.received.size(), timedOut);
+    Answer answer{0, std::string()};
+    if (state == RequestState::Complete && handler_ && handler_(request, peer.client, peer.answer)) {
+        answer.status = -1;  // answered in full by the handler, which says what it wants said
+    } else {
+        answer = state == RequestState::Complete
+                     ? AnswerComplete(request, peer.client)
+                     : AnswerConnection(state, request, problem, peer.received.size(), timedOut);
+        if (answer.status != 0) peer.answer = ResponseText(answer.status);
+    }
     if (!answer.line.empty()) PrintLine(out, answer.line);
-    if (answer.status != 0) SendAll(peer.handle, ResponseText(answer.status));
-    shutdown(peer.handle, SEND_SIDE);
-    peer.answered = true;
     peer.received.clear();
-    peer.deadline = Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
+    peer.received.shrink_to_fit();
+    peer.stage = Peer::Stage::Writing;
+    peer.deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds_);
+    Write(peer);
     return answer.status == 200;
+}
+
+void PagingServer::Write(Peer& peer) {
+    while (peer.written < peer.answer.size()) {
+        const long sent = SendBytes(peer.handle, peer.answer.data() + peer.written,
+                                    static_cast<long>(std::min<size_t>(peer.answer.size() - peer.written, 1 << 20)));
+        if (sent > 0) {
+            peer.written += static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && WouldBlock(LastSocketErrorCode())) return;
+        // The program closes without reading: nothing to do about it but let the connection go.
+        break;
+    }
+    peer.answer.clear();
+    peer.answer.shrink_to_fit();
+    // Closing with unread bytes resets the connection and can destroy the answer before the client reads it,
+    // so the send side is closed and what still comes is read away for a moment.
+    shutdown(peer.handle, SEND_SIDE);
+    peer.stage = Peer::Stage::Lingering;
+    peer.deadline = Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
 }

@@ -1,4 +1,4 @@
-// The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
+// The gateway's socket side: thousands of connections at once in one loop, each bounded in size and in time.
 #pragma once
 
 #include <atomic>
@@ -12,7 +12,14 @@
 #include "paging_gateway/intake/page.h"
 
 // Takes each page before the 200 answer goes back; false, with a reason, answers 503 and prints the reason.
-using PageSink = std::function<bool(const Page& page, std::string& reason)>;
+// `client` is the peer's address ("127.0.0.1"); an `id` given back shows on the page's line.
+using PageSink =
+    std::function<bool(const Page& page, const std::string& client, std::string& id, std::string& reason)>;
+
+// Asked first for every complete request: true when it answered, with the whole HTTP response (of any size)
+// in `response`; false leaves the request to the carriers' forms.
+using RequestHandler =
+    std::function<bool(const HttpRequest& request, const std::string& client, std::string& response)>;
 
 // Writes the line and its line end to `out` in one write, never interleaved with another thread's line.
 void PrintLine(std::ostream& out, const std::string& line);
@@ -27,8 +34,9 @@ public:
     // False, with the system's reason (such as "Address already in use") in `error`.
     bool Listen(const std::string& address, int port, std::string& error);
 
-    // Set before Serve. The sink runs on the thread that runs Serve, one page at a time.
+    // Set before Serve. Both run on the thread that runs Serve, one request at a time.
     void SetPageSink(PageSink sink) { sink_ = std::move(sink); }
+    void SetRequestHandler(RequestHandler handler) { handler_ = std::move(handler); }
 
     // Prints one line per connection to `out` until `pageLimit` pages (0: no limit) or Stop().
     void Serve(std::ostream& out, long pageLimit = 0);
@@ -39,14 +47,18 @@ public:
 private:
     struct Peer;
 
-    void Accept(std::vector<Peer>& peers, std::ostream& out);
-    Answer AnswerComplete(const HttpRequest& request);
-    // Prints the connection's line and answers it; true for a page taken.
+    // False when no connection can be taken for now (out of descriptors, say).
+    bool Accept(std::vector<Peer>& peers);
+    Answer AnswerComplete(const HttpRequest& request, const std::string& client);
+    // Prints the connection's line and starts writing its answer; true for a page taken.
     bool Finish(Peer& peer, bool timedOut, std::ostream& out);
+    // Writes what the socket takes now; at the end, closes the send side and lingers.
+    void Write(Peer& peer);
 
     long timeoutMilliseconds_;
     SocketHandle listener_{};
     bool listening_ = false;
     std::atomic<bool> stopping_{false};
     PageSink sink_;
+    RequestHandler handler_;
 };

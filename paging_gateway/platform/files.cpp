@@ -13,6 +13,7 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -76,10 +77,51 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
     return done;
 }
 
-bool RenameFile(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return Renamed::Done;
+    const DWORD code = GetLastError();
     error = SystemError();
-    return false;
+    return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? Renamed::Taken : Renamed::Failed;
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+FileLock::~FileLock() {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+FileLock::Outcome FileLock::Take(const std::string& path, std::string& holder, std::string& error) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = SystemError();
+        return Failed;
+    }
+    // The locked byte lies far past the process id, which Windows would otherwise keep others from reading.
+    OVERLAPPED where{};
+    where.OffsetHigh = 1;
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+        const DWORD code = GetLastError();
+        error = SystemError();
+        char text[32] = "";
+        DWORD got = 0;
+        if (ReadFile(file, text, sizeof text - 1, &got, nullptr)) holder.assign(text, got);
+        CloseHandle(file);
+        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) return Failed;
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
+        return HeldByAnother;
+    }
+    const std::string id = std::to_string(GetCurrentProcessId()) + "\n";
+    DWORD written = 0;
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0 || !SetEndOfFile(file) ||
+        !WriteFile(file, id.data(), static_cast<DWORD>(id.size()), &written, nullptr) || written != id.size() ||
+        !FlushFileBuffers(file)) {
+        error = SystemError();
+        CloseHandle(file);
+        return Failed;
+    }
+    handle_ = reinterpret_cast<long long>(file);
+    return Taken;
 }
 
 bool RemoveFile(const std::string& path, std::string& error) {
@@ -137,13 +179,56 @@ bool WriteNewFile(const std::string& path, const std::string& bytes, std::string
     return whole;
 }
 
-bool RenameFile(const std::string& from, const std::string& to, std::string& error) {
-    if (rename(from.c_str(), to.c_str()) != 0) {
+// Some file systems refuse RENAME_NOREPLACE; a hard link fails on an existing name there as well.
+bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    unlink(from.c_str());
+    return true;
+}
+
+Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& error) {
+    if (!MoveWithoutReplacing(from, to)) {
+        const bool taken = errno == EEXIST;
         error = SystemError();
-        return false;
+        return taken ? Renamed::Taken : Renamed::Failed;
     }
-    if (!SyncFolder(FolderOf(to), error)) return false;
-    return FolderOf(from) == FolderOf(to) || SyncFolder(FolderOf(from), error);
+    if (!SyncFolder(FolderOf(to), error)) return Renamed::Failed;
+    return FolderOf(from) == FolderOf(to) || SyncFolder(FolderOf(from), error) ? Renamed::Done : Renamed::Failed;
+}
+
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+FileLock::~FileLock() {
+    if (handle_ != -1) close(static_cast<int>(handle_));
+}
+
+FileLock::Outcome FileLock::Take(const std::string& path, std::string& holder, std::string& error) {
+    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (file < 0) {
+        error = SystemError();
+        return Failed;
+    }
+    if (flock(file, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        error = SystemError();
+        char text[32];
+        const ssize_t got = pread(file, text, sizeof text - 1, 0);
+        if (got > 0) holder.assign(text, static_cast<size_t>(got));
+        while (!holder.empty() && holder.back() == '\n') holder.pop_back();
+        close(file);
+        return held ? HeldByAnother : Failed;
+    }
+    const std::string id = std::to_string(getpid()) + "\n";
+    if (ftruncate(file, 0) != 0 || pwrite(file, id.data(), id.size(), 0) != static_cast<ssize_t>(id.size()) ||
+        fsync(file) != 0) {
+        error = SystemError();
+        close(file);
+        return Failed;
+    }
+    handle_ = file;
+    return Taken;
 }
 
 bool RemoveFile(const std::string& path, std::string& error) {

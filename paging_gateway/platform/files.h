@@ -7,8 +7,13 @@
 // A new file holding `bytes`, flushed to disk; fails when `path` exists.
 bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error);
 
-// Replaces `to`; the folders' entries are flushed too, so the new name survives a crash.
-bool RenameFile(const std::string& from, const std::string& to, std::string& error);
+enum class Renamed { Done, Taken, Failed };
+
+// Never replaces `to`: Taken when it exists. The folders' entries are flushed too, so the new name survives a
+// crash.
+Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& error);
+
+bool FileExists(const std::string& path);
 
 bool RemoveFile(const std::string& path, std::string& error);
 
@@ -23,3 +28,20 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& bytes, st
 
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
+
+// A lock on a file, held while this object lives (flock / LockFileEx): the file names the holder's process.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    enum Outcome { Taken, HeldByAnother, Failed };
+    // Taken writes this process's id into the file; HeldByAnother gives the id the holder wrote ("" when
+    // unreadable) in `holder`; Failed the system's reason in `error`.
+    Outcome Take(const std::string& path, std::string& holder, std::string& error);
+
+private:
+    long long handle_ = -1;
+};

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #endif
 
 int LastSocketErrorCode() {
@@ -41,5 +42,23 @@ bool SetBlocking(SocketHandle handle, bool blocking) {
 #else
     const int flags = fcntl(handle, F_GETFL, 0);
     return flags >= 0 && fcntl(handle, F_SETFL, blocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) == 0;
+#endif
+}
+
+bool WouldBlock(int code) {
+#ifdef _WIN32
+    return code == WSAEWOULDBLOCK;
+#else
+    return code == EWOULDBLOCK || code == EAGAIN || code == EINTR;
+#endif
+}
+
+void RaiseOpenFileLimit() {
+#ifndef _WIN32
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
 #endif
 }

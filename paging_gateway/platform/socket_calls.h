@@ -5,6 +5,12 @@
 
 #include "gateway/net.h"
 
+#ifdef _WIN32
+using SocketLength = int;
+#else
+using SocketLength = socklen_t;
+#endif
+
 // The error of the last failed socket call (WSAGetLastError or errno).
 int LastSocketErrorCode();
 
@@ -13,3 +19,10 @@ std::string SocketErrorText(int code);
 
 // False when the mode could not be set.
 bool SetBlocking(SocketHandle handle, bool blocking);
+
+// True for the error of a call on a non-blocking socket that had nothing to do yet.
+bool WouldBlock(int code);
+
+// Lets the process hold as many descriptors as it may (Linux' usual 1024 is too few for the connections a
+// gateway serves); nothing on Windows.
+void RaiseOpenFileLimit();

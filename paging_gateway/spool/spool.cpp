@@ -12,7 +12,13 @@ const char VERSION_LINE[] = "paging_gateway spool 1\n";
 const char END_LINE[] = "end\n";
 const char PAGE_SUFFIX[] = ".page";
 const char PARTIAL_SUFFIX[] = ".partial";
+const char LOCK_NAME[] = "paging_gateway.lock";
+const char WRITE_CHECK_NAME[] = "write-check.partial";
+// Names are zero-padded to 12 digits and simply grow past them, up to what the counter holds.
 const size_t NUMBER_DIGITS = 12;
+const size_t MOST_DIGITS = 19;
+// A name taken by some other hand is skipped; this many in a row means something else is wrong.
+const int MOST_CLASHES = 100;
 // Far above any page the program can send; a bigger file is not one of ours.
 const size_t MAX_SPOOL_FILE_BYTES = 64 * 1024;
 
@@ -21,11 +27,13 @@ bool EndsWith(const std::string& text, const char* suffix) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The number of a page file's name ("000000000042.page"), or 0 for any other name.
+// The number of a page file's name ("000000000042.page", "1000000000000.page"), or 0 for any other name.
 unsigned long long NumberOf(const std::string& name) {
-    if (name.size() != NUMBER_DIGITS + sizeof PAGE_SUFFIX - 1 || !EndsWith(name, PAGE_SUFFIX)) return 0;
-    const std::string digits = name.substr(0, NUMBER_DIGITS);
-    if (digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+    if (!EndsWith(name, PAGE_SUFFIX)) return 0;
+    const std::string digits = name.substr(0, name.size() - sizeof PAGE_SUFFIX + 1);
+    if (digits.size() < NUMBER_DIGITS || digits.size() > MOST_DIGITS ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
     return std::stoull(digits);
 }
 
@@ -138,7 +146,30 @@ std::string Spool::FailedFolder() const { return folder_ + "/failed"; }
 
 bool Spool::Open(const std::string& folder, std::string& error) {
     folder_ = folder;
-    if (!MakeFolder(folder_, error) || !MakeFolder(FailedFolder(), error)) return false;
+    const std::string cannot = "cannot use the spool folder " + folder_ + ": ";
+    std::string holder;
+    if (!MakeFolder(folder_, error) || !MakeFolder(FailedFolder(), error)) {
+        error = cannot + error;
+        return false;
+    }
+    switch (lock_.Take(PathOf(LOCK_NAME), holder, error)) {
+        case FileLock::Taken: break;
+        case FileLock::HeldByAnother:
+            error = "the spool folder " + folder_ + " is in use by another paging_gateway (process " +
+                    (holder.empty() ? std::string("unknown") : holder) + ")";
+            return false;
+        case FileLock::Failed: error = cannot + error; return false;
+    }
+    // Better refused at start-up than every page answered 503.
+    for (const std::string& where : {folder_, FailedFolder()}) {
+        const std::string check = where + "/" + WRITE_CHECK_NAME;
+        std::string ignored;
+        RemoveFile(check, ignored);
+        if (!WriteNewFile(check, "", error) || !RemoveFile(check, error)) {
+            error = "cannot write in the spool folder " + where + ": " + error;
+            return false;
+        }
+    }
     // A name is never used twice, so a page moved to failed/ cannot be overwritten by a later one.
     for (const std::string& where : {folder_, FailedFolder()})
         for (const std::string& name : ListFiles(where)) {
@@ -154,15 +185,24 @@ bool Spool::Open(const std::string& folder, std::string& error) {
 }
 
 bool Spool::Put(const Page& page, std::string& name, std::string& error) {
-    {
-        std::lock_guard<std::mutex> lock(numbering_);
-        name = NameOf(++lastNumber_);
+    for (int clashes = 0; clashes < MOST_CLASHES; ++clashes) {
+        {
+            std::lock_guard<std::mutex> lock(numbering_);
+            name = NameOf(++lastNumber_);
+        }
+        const std::string partial = PathOf(name) + PARTIAL_SUFFIX;
+        if (!WriteNewFile(partial, SpoolText(page), error)) {
+            if (FileExists(partial)) continue;
+            return false;
+        }
+        std::string ignored;
+        switch (RenameWithoutReplacing(partial, PathOf(name), error)) {
+            case Renamed::Done: return true;
+            case Renamed::Taken: RemoveFile(partial, ignored); continue;
+            case Renamed::Failed: RemoveFile(partial, ignored); return false;
+        }
     }
-    const std::string partial = PathOf(name) + PARTIAL_SUFFIX;
-    if (!WriteNewFile(partial, SpoolText(page), error)) return false;
-    if (RenameFile(partial, PathOf(name), error)) return true;
-    std::string ignored;
-    RemoveFile(partial, ignored);
+    error = "every new name is taken";
     return false;
 }
 
@@ -170,8 +210,12 @@ std::vector<std::string> Spool::Waiting() const {
     std::vector<std::string> names;
     for (const std::string& name : ListFiles(folder_))
         if (EndsWith(name, PAGE_SUFFIX)) names.push_back(name);
-    // Page numbers have a fixed width, so the names sort in arrival order; other names come after.
-    std::sort(names.begin(), names.end());
+    // In arrival order, which past 12 digits is not the names' order; other names come after.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const unsigned long long first = NumberOf(a), second = NumberOf(b);
+        if ((first == 0) != (second == 0)) return second == 0;
+        return first != second ? first < second : a < b;
+    });
     return names;
 }
 
@@ -185,8 +229,12 @@ bool Spool::Remove(const std::string& name, std::string& error) { return RemoveF
 
 bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std::string& error) {
     const std::string target = FailedFolder() + "/" + name;
+    if (FileExists(target)) {
+        error = "failed/" + name + " exists already";
+        return false;
+    }
     std::string ignored;
     RemoveFile(target + ".reason", ignored);
     if (!WriteNewFile(target + ".reason", reason + "\n", error)) return false;
-    return RenameFile(PathOf(name), target, error);
+    return RenameWithoutReplacing(PathOf(name), target, error) == Renamed::Done;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "paging_gateway/intake/page.h"
+#include "paging_gateway/platform/files.h"
 
 // The file's text: a version line, then "key LENGTH:BYTES" fields, then "end", so any bytes fit.
 std::string SpoolText(const Page& page);
@@ -15,11 +16,13 @@ bool ReadSpoolText(const std::string& text, Page& page, std::string& problem);
 
 class Spool {
 public:
-    // Makes the folder and its failed/ folder when missing and clears half-written files that were never
-    // acknowledged; false, with the system's reason, when the folder cannot be used.
+    // Makes the folder and its failed/ folder when missing, locks it for this object's life and clears
+    // half-written files that were never acknowledged; false, with a whole sentence saying why (another
+    // gateway holds it, it cannot be written), when the folder cannot be used.
     bool Open(const std::string& folder, std::string& error);
 
-    // Writes the page under a new name, flushed to disk, and gives the name; may be called from any thread.
+    // Writes the page under a new name, flushed to disk before it takes that name, and gives the name; never
+    // replaces a file. May be called from any thread.
     bool Put(const Page& page, std::string& name, std::string& error);
 
     // The page files waiting, oldest first.
@@ -30,7 +33,7 @@ public:
 
     bool Remove(const std::string& name, std::string& error);
 
-    // Into failed/, with failed/NAME.reason holding `reason`.
+    // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
     const std::string& Folder() const { return folder_; }
@@ -40,6 +43,7 @@ private:
     std::string PathOf(const std::string& name) const;
 
     std::string folder_;
+    FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
 };

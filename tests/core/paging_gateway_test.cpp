@@ -304,9 +304,12 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
 
 namespace {
 
-SocketHandle ConnectTo(const char* address) {
+// A small receive buffer (`receiveBuffer` bytes) keeps a large answer from fitting in the sockets' buffers.
+SocketHandle ConnectTo(const char* address, int receiveBuffer = 0) {
     StartSockets();
     SocketHandle handle = socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0)
+        setsockopt(handle, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     sockaddr_in where;
     memset(&where, 0, sizeof where);
     where.sin_family = AF_INET;
@@ -321,6 +324,14 @@ std::string ReadToEnd(SocketHandle handle) {
     char chunk[512];
     for (long got; (got = recv(handle, chunk, sizeof chunk, 0)) > 0;) received.append(chunk, static_cast<size_t>(got));
     return received;
+}
+
+bool ReadableWithin(SocketHandle handle, long milliseconds) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(handle, &readable);
+    timeval wait{0, milliseconds * 1000};
+    return select(static_cast<int>(handle) + 1, &readable, nullptr, nullptr, &wait) > 0;
 }
 
 // Stops and joins the serving thread however the test ends, so a failure cannot leave it running.
@@ -352,19 +363,46 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     PagingServer server(300);
     std::string error;
     ASSERT_TRUE(server.Listen(address, 80, error)) << error;
-    server.SetPageSink([](const Page& page, std::string& reason) {
-        if (page.phoneNumber != "0") return true;
+    std::vector<std::string> clients;
+    server.SetPageSink([&](const Page& page, const std::string& client, std::string& id, std::string& reason) {
+        clients.push_back(client);
+        if (page.phoneNumber != "0") {
+            id = "000000000001";
+            return true;
+        }
         reason = "spool full\r\n";
         return false;
     });
+    // An answer far larger than the sockets' buffers, written while every other peer is served.
+    const std::string large = "HTTP/1.0 200 OK\r\n\r\n" + std::string(6 << 20, 'x');
+    server.SetRequestHandler([&](const HttpRequest& request, const std::string& client, std::string& response) {
+        if (request.target != "/large") return false;
+        EXPECT_EQ(client, "127.0.0.1");  // the client's own address: the system picks it on loopback
+        response = large;
+        return true;
+    });
     std::ostringstream out;
     ServingThread serving{server, std::thread([&] { server.Serve(out, 1); })};
+
+    SocketHandle reader = ConnectTo(address, 8192);
+    SendText(reader, "GET /large HTTP/1.0\r\n\r\n");
 
     const char* stalled = "POST /messagecenter/pagersend.cgi HTTP/1.0\r\nContent-Length: 50\r\n\r\npin=1";
     SocketHandle slow = ConnectTo(address);
     SendText(slow, stalled);
 
-    // Each answered while the stalled one still holds its connection.
+    // A byte every 40 ms: each one renews nothing, so it is cut at the deadline long before it is whole.
+    const std::string dripped = "GET /nothing/but/a/slow/drip/of/bytes HTTP/1.0\r\n\r\n";
+    std::string dripAnswer;
+    std::thread drip([&] {
+        SocketHandle handle = ConnectTo(address);
+        for (size_t at = 0; at < dripped.size() && !ReadableWithin(handle, 40); ++at)
+            SendText(handle, dripped.substr(at, 1));
+        dripAnswer = ReadToEnd(handle);
+        CloseSocket(handle);
+    });
+
+    // Each answered while the stalled one still holds its connection, and the large answer is unread.
     SocketHandle half = ConnectTo(address);
     SendText(half, "GET /stage2.shtml?min=5");
     CloseSocket(half);
@@ -376,9 +414,13 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     SendText(refused, "GET /stage2.shtml?min=0&msg=x HTTP/1.0\r\n\r\n");
     EXPECT_EQ(ReadToEnd(refused).compare(0, 32, "HTTP/1.0 503 Service Unavailable"), 0);
     CloseSocket(refused);
+    EXPECT_TRUE(ReadToEnd(reader) == large) << "the large answer was cut or changed";
+    CloseSocket(reader);
 
     EXPECT_EQ(ReadToEnd(slow).compare(0, 12, "HTTP/1.0 408"), 0);
     CloseSocket(slow);
+    drip.join();
+    EXPECT_EQ(dripAnswer.compare(0, 12, "HTTP/1.0 408"), 0) << dripAnswer;
 
     GatewayRequest request{};
     EncodeSender(request, "Ann & Bob");
@@ -389,14 +431,26 @@ TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     CopyText(request.host, address);
     ASSERT_STREQ(DeliverRequest(request), "Message sent!");
     serving.thread.join();  // the refused page did not count as the one page
+    EXPECT_EQ(clients, std::vector<std::string>(2, "127.0.0.1"));
 
-    EXPECT_EQ(SortedLines(out.str()),
+    // The dripping client's byte count depends on timing; the rest is exact.
+    std::vector<std::string> lines = SortedLines(out.str());
+    const std::string cut = "bad request: incomplete request (";
+    const std::string stalledLine = cut + std::to_string(strlen(stalled)) + " bytes), timed out";
+    const auto dripLine = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.compare(0, cut.size(), cut) == 0 && line != stalledLine &&
+               line.find("bytes), timed out") != std::string::npos;
+    });
+    ASSERT_NE(dripLine, lines.end()) << out.str();
+    EXPECT_LT(std::stoul(dripLine->substr(cut.size())), dripped.size() / 2) << *dripLine;
+    lines.erase(dripLine);
+    EXPECT_EQ(lines,
               SortedLines("bad request: incomplete request (23 bytes), connection closed\n"
                           "bad request: malformed request line\n"
                           "page via Cingular: to \"0\": \"x\" not taken: spool full\\r\\n\n"
                           "bad request: incomplete request (" + std::to_string(strlen(stalled)) + " bytes), timed out\n"
-                          "page via Sprint: to \"555 1234\": \"50% off\\r\\ntoday?\" from \"Ann & Bob\" callback "
-                          "\"555 0001\"\n"));
+                          "page 000000000001 via Sprint: to \"555 1234\": \"50% off\\r\\ntoday?\" from \"Ann & Bob\" "
+                          "callback \"555 0001\"\n"));
 }
 
 TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
@@ -404,7 +458,7 @@ TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
     PagingServer server;  // the gateway's own 5 s deadline
     std::string error;
     ASSERT_TRUE(server.Listen(address, 80, error)) << error;
-    constexpr int CLIENTS = 100;
+    constexpr int IDLE = 500, CLIENTS = 1000;
     std::ostringstream out, many;
     std::promise<void> firstPage;
     ServingThread serving{server, std::thread([&] {
@@ -414,7 +468,7 @@ TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
                           })};
 
     std::vector<SocketHandle> idle;
-    for (int i = 0; i < 5; ++i) idle.push_back(ConnectTo(address));
+    for (int i = 0; i < IDLE; ++i) idle.push_back(ConnectTo(address));
     GatewayRequest request{};
     EncodeMessage(request, "behind the idle ones");
     ApplyGatewayProfile(request, 'C');
@@ -425,12 +479,12 @@ TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
     ASSERT_EQ(firstPage.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    std::printf("page behind 5 idle clients printed after %lld ms\n", static_cast<long long>(waited));
+    std::printf("page behind %d idle clients printed after %lld ms\n", IDLE, static_cast<long long>(waited));
     EXPECT_LT(waited, 1000);
     EXPECT_EQ(out.str(), "page via Cingular: to \"5551234567\": \"behind the idle ones\"\n");
     for (SocketHandle handle : idle) CloseSocket(handle);
 
-    // All connected before any sends: more than one select can watch, so some wait in the backlog.
+    // All connected before any sends, so the server holds them all at once.
     std::vector<SocketHandle> clients;
     std::string expected;
     for (int i = 0; i < CLIENTS; ++i) clients.push_back(ConnectTo(address));

@@ -2,6 +2,10 @@
 // and a real SMTP server on loopback addresses of these tests' own.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <climits>
+#include <sys/stat.h>
+
 #include "tests/relay/relay_fixture.h"
 
 TEST(RelayTest, PagesArriveByteForByteOverSnppAndMail) {
@@ -116,6 +120,25 @@ TEST(RelayTest, KilledGatewayLosesNothingAndSendsOnce) {
     std::ofstream(spool + "000000000007.page.partial") << "paging_gateway spool 1\ncarrier 4:AT";
     std::ofstream(spool + "000000000008.page") << "paging_gateway spool 1\ncarrier 4:AT&T\nphone 99:555\nend\n";
 
+    // A second gateway on the spool of a running one stops at once, touching nothing.
+    {
+        Gateway first(folder.path, address, relay);
+        const std::vector<std::string> before = FilesIn(spool, ".page");
+        const std::string second = std::string(PAGING_GATEWAY_BINARY) + " --address 127.77.25.1 --spool '" + spool +
+                                   "' --relay snpp://" + address + " 2>&1";
+        FILE* pipe = popen(second.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string said;
+        char line[512];
+        while (fgets(line, sizeof line, pipe)) said += line;
+        EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1);
+        EXPECT_NE(said.find("paging_gateway: the spool folder " + spool + " is in use by another paging_gateway "
+                            "(process "),
+                  std::string::npos)
+            << said;
+        EXPECT_EQ(FilesIn(spool, ".page"), before);
+    }
+
     SnppStandIn snpp(address);
     Gateway restarted(folder.path, address, relay);
     ASSERT_TRUE(restarted.WaitForLines("relayed: ", 2)) << restarted.Output();
@@ -155,6 +178,113 @@ TEST(RelayTest, SilentUpstreamNeverSlowsTheIntake) {
     const auto pages = snpp.Pages();
     ASSERT_EQ(pages.size(), sent.size());
     for (size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(pages[i].pagerId, sent[i]) << "in the order they came";
+}
+
+namespace {
+
+std::vector<std::string>* g_diskCalls = nullptr;
+
+std::string PathOfDescriptor(int descriptor) {
+    char path[512];
+    const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), path, sizeof path - 1);
+    return std::string(path, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+Page SomePage(const std::string& message) {
+    Page page;
+    page.carrier = CarrierByCode('V');
+    page.phoneNumber = "5551234567";
+    page.message = message;
+    return page;
+}
+
+}  // namespace
+
+// These take the place of the C library's for the whole test program and pass every call on.
+extern "C" int fsync(int descriptor) {
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    if (g_diskCalls) g_diskCalls->push_back("fsync " + PathOfDescriptor(descriptor));
+    return real(descriptor);
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) noexcept {
+    static const auto real =
+        reinterpret_cast<int (*)(int, const char*, int, const char*, unsigned)>(dlsym(RTLD_NEXT, "renameat2"));
+    if (g_diskCalls) g_diskCalls->push_back(std::string("rename ") + from + " " + to);
+    return real(fromFolder, from, toFolder, to, flags);
+}
+
+TEST(RelaySpool, APageIsOnDiskUnderANameNeverUsedBefore) {
+    TempFolder folder;
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(folder.path.c_str(), real), nullptr);
+    const std::string path = std::string(real) + "/spool";
+    std::string name, error;
+    {
+        Spool spool;
+        ASSERT_TRUE(spool.Open(path, error)) << error;
+        // The bytes reach the disk before the name does, and the name before the page is acknowledged.
+        std::vector<std::string> calls;
+        g_diskCalls = &calls;
+        const bool put = spool.Put(SomePage("first"), name, error);
+        g_diskCalls = nullptr;
+        ASSERT_TRUE(put) << error;
+        const std::string page = path + "/" + name;
+        EXPECT_EQ(calls, (std::vector<std::string>{"fsync " + page + ".partial", "rename " + page + ".partial " + page,
+                                                    "fsync " + path}));
+
+        // One gateway to a folder.
+        Spool second;
+        EXPECT_FALSE(second.Open(path, error));
+        EXPECT_EQ(error, "the spool folder " + path + " is in use by another paging_gateway (process " +
+                             std::to_string(getpid()) + ")");
+    }
+
+    const struct {
+        const char* what;
+        std::vector<std::string> before;  // files in place before the spool opens: spool/NAME or failed/NAME
+        std::string added;                // a file some other hand puts in the folder after it opened
+        std::string expected;             // the next page's name
+        std::vector<std::string> waiting;
+    } cases[] = {
+        {"a name in failed/", {"failed/000000000005.page"}, "", "000000000006.page", {"000000000006.page"}},
+        {"past twelve digits",
+         {"999999999999.page", "failed/0999999999998.page"},
+         "",
+         "1000000000000.page",
+         {"999999999999.page", "1000000000000.page"}},
+        {"a name taken meanwhile", {"000000000001.page"}, "000000000002.page", "000000000003.page",
+         {"000000000001.page", "000000000002.page", "000000000003.page"}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        TempFolder each;
+        const std::string where = each.path + "/spool";
+        ASSERT_EQ(mkdir(where.c_str(), 0700), 0);
+        ASSERT_EQ(mkdir((where + "/failed").c_str(), 0700), 0);
+        for (const std::string& file : test.before) std::ofstream(where + "/" + file) << SpoolText(SomePage(file));
+        Spool spool;
+        ASSERT_TRUE(spool.Open(where, error)) << error;
+        if (!test.added.empty()) std::ofstream(where + "/" + test.added) << SpoolText(SomePage("theirs"));
+        ASSERT_TRUE(spool.Put(SomePage("ours"), name, error)) << error;
+        EXPECT_EQ(name, test.expected);
+        EXPECT_EQ(spool.Waiting(), test.waiting);
+        Page back;
+        if (!test.added.empty()) {
+            ASSERT_TRUE(spool.Load(test.added, back, error)) << error;
+            EXPECT_EQ(back.message, "theirs");
+        }
+    }
+
+    // A folder it cannot write in is refused when it opens, not page by page.
+    TempFolder blocked;
+    const std::string where = blocked.path + "/spool";
+    ASSERT_EQ(mkdir(where.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((where + "/write-check.partial").c_str(), 0700), 0);  // stands in for a read-only folder
+    Spool spool;
+    EXPECT_FALSE(spool.Open(where, error));
+    const std::string said = "cannot write in the spool folder " + where + ": ";
+    EXPECT_EQ(error.compare(0, said.size(), said), 0) << error;
 }
 
 TEST(RelaySpool, AnyBytesComeBackAndDamageIsNoticed) {

@@ -1,0 +1,84 @@
+// The gateway's whole run, from listening to the last page relayed.
+#include "paging_gateway/run_gateway.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "paging_gateway/intake/server.h"
+#include "paging_gateway/relay/relay.h"
+#include "paging_gateway/relay/wctp.h"
+#include "paging_gateway/relay/wctp_receipts.h"
+#ifdef PAGING_GATEWAY_MAIL
+#include "paging_gateway/relay/mail.h"
+#endif
+
+namespace {
+
+// Passes `stop` on to the server, which has a flag of its own, until the run ends.
+class StopWatcher {
+public:
+    StopWatcher(std::atomic<bool>& stop, PagingServer& server)
+        : thread_([this, &stop, &server] {
+              while (!done_ && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+              if (stop) server.Stop();
+          }) {}
+    ~StopWatcher() {
+        done_ = true;
+        thread_.join();
+    }
+    StopWatcher(const StopWatcher&) = delete;
+    StopWatcher& operator=(const StopWatcher&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
+    for (const RelayRoute& route : relay.routes) {
+        const std::string whose = !route.carrier.empty()      ? route.carrier + "'s"
+                                  : relay.routes.size() == 1 ? std::string("every carrier's")
+                                                             : std::string("the other carriers'");
+        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text << "\n";
+    }
+}
+
+}  // namespace
+
+int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& stop) {
+    std::string error;
+    PagingServer server;
+    if (!server.Listen(options.address, options.port, error)) {
+        err << "paging_gateway: cannot listen on " << options.address << ":" << options.port << ": " << error << "\n";
+        return 1;
+    }
+
+    Spool spool;
+    std::unique_ptr<WctpReceipts> receipts;  // outlives the relay, which tells it each page's events
+    std::unique_ptr<Relay> relay;
+    if (!options.relay.routes.empty()) {
+        if (!spool.Open(options.spoolFolder, error)) {
+            err << "paging_gateway: " << error << "\n";
+            return 1;
+        }
+#ifdef PAGING_GATEWAY_MAIL
+        StartMail();
+#endif
+        StartWctp();
+        // It passes every event on to the next PageEvents (the ledger; none yet).
+        receipts = StartWctpReceipts(options.relay, nullptr, out);
+        relay = std::make_unique<Relay>(options.relay, spool, out);
+        relay->Start();
+        server.SetPageSink([&relay](const Page& page, const std::string& /*client*/, std::string& /*id*/,
+                                    std::string& reason) { return relay->Take(page, reason); });
+        PrintRoutes(options.relay, err);
+    }
+    err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";
+    {
+        StopWatcher watcher(stop, server);
+        server.Serve(out, options.pageLimit);
+    }
+    if (relay) relay->Stop();
+    return 0;
+}
