@@ -51,7 +51,7 @@ Delivery DeliverPage(const RelaySettings& settings, const UpstreamUrl& url, cons
     if (url.kind == UpstreamKind::Smtp) return SendMailPage(url, settings.mail, page, settings.timeoutMilliseconds);
 #endif
     if (url.kind == UpstreamKind::Snpp) return SendSnppPage(url, page, settings.timeoutMilliseconds);
-    if (url.kind == UpstreamKind::Wctp) return SendWctpPage(url, settings.wctp, page, settings.timeoutMilliseconds);
+    if (url.kind == UpstreamKind::Wctp) return SendWctpPage(url, settings, page, settings.timeoutMilliseconds);
     return {Outcome::Temporary, "this build relays SNPP only", ""};
 }
 

@@ -46,8 +46,9 @@ std::string NewMessageId() {
 
 void StartWctp() { StartHttpPost(); }
 
-Delivery SendWctpPage(const UpstreamUrl& url, const WctpSettings& settings, const Page& page,
+Delivery SendWctpPage(const UpstreamUrl& url, const RelaySettings& relay, const Page& page,
                       long timeoutMilliseconds) {
+    const WctpSettings& settings = relay.wctp;
     std::string recipientId;
     if (!PagerIdOf(page.phoneNumber, recipientId))
         return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a recipient id", ""};
