@@ -65,9 +65,9 @@ HttpAnswer HttpPost(const HttpTarget& target, const std::string& contentType, co
     }
     const CURLcode result = curl_easy_perform(handle);
     if (result != CURLE_OK) {
-        answer.error = received.tooLong ? "the answer is longer than " + std::to_string(MAX_HTTP_ANSWER_BYTES / 1024) +
-                                              " KiB"
-                                        : std::string(problem[0] ? problem : curl_easy_strerror(result));
+        answer.error = received.tooLong
+                           ? "the answer is longer than " + std::to_string(MAX_HTTP_ANSWER_BYTES / 1024) + " KiB"
+                           : std::string(problem[0] ? problem : curl_easy_strerror(result));
         return answer;
     }
     long status = 0;

@@ -55,8 +55,8 @@ HttpAnswer HttpPost(const HttpTarget& target, const std::string& contentType, co
     }
     const int wait = static_cast<int>(timeoutMilliseconds);
     WinHttpSetTimeouts(session.handle, wait, wait, wait, wait);
-    Handle connection(WinHttpConnect(session.handle, Wide(target.host).c_str(),
-                                     static_cast<INTERNET_PORT>(target.port), 0));
+    Handle connection(
+        WinHttpConnect(session.handle, Wide(target.host).c_str(), static_cast<INTERNET_PORT>(target.port), 0));
     if (!connection.handle) {
         answer.error = Why("connect");
         return answer;
@@ -69,9 +69,8 @@ HttpAnswer HttpPost(const HttpTarget& target, const std::string& contentType, co
         return answer;
     }
     const std::wstring headers = Wide("Content-Type: " + contentType);
-    if (!WinHttpSendRequest(request.handle, headers.c_str(), static_cast<DWORD>(-1),
-                            const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
-                            static_cast<DWORD>(body.size()), 0) ||
+    if (!WinHttpSendRequest(request.handle, headers.c_str(), static_cast<DWORD>(-1), const_cast<char*>(body.data()),
+                            static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
         !WinHttpReceiveResponse(request.handle, nullptr)) {
         answer.error = Why("post");
         return answer;

@@ -22,7 +22,8 @@ bool SameName(const XML_Char* a, const char* b) {
 
 int UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
     if (!SameName(name, "WINDOWS-1252") && !SameName(name, "CP1252")) return XML_STATUS_ERROR;
-    for (int byte = 0; byte < 256; ++byte) info->map[byte] = byte >= 0x80 && byte < 0xA0 ? CP1252_HIGH[byte - 0x80] : byte;
+    for (int byte = 0; byte < 256; ++byte)
+        info->map[byte] = byte >= 0x80 && byte < 0xA0 ? CP1252_HIGH[byte - 0x80] : byte;
     info->data = nullptr;
     info->convert = nullptr;
     info->release = nullptr;

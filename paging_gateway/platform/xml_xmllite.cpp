@@ -1,8 +1,8 @@
 // Reads an XML document with Windows' XmlLite, loaded when first needed.
 #include "paging_gateway/platform/xml_reader.h"
 
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 #include <xmllite.h>
 
 #include <mutex>
@@ -79,7 +79,8 @@ bool ReadXml(const std::string& document, XmlEvents& events, std::string& error)
     Released<IXmlReader> reader;
     Released<IStream> stream;
     stream.pointer = StreamOf(document);
-    if (stream.pointer == nullptr || FAILED(maker(__uuidof(IXmlReader), reinterpret_cast<void**>(&reader.pointer), nullptr))) {
+    if (stream.pointer == nullptr ||
+        FAILED(maker(__uuidof(IXmlReader), reinterpret_cast<void**>(&reader.pointer), nullptr))) {
         error = "XmlLite could not start";
         return false;
     }

@@ -36,9 +36,9 @@ std::string UtcNow() {
 // Unique within this gateway's life and, by the start time in it, across restarts.
 std::string NewMessageId() {
     static std::atomic<unsigned long> next{0};
-    static const long long started = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::system_clock::now().time_since_epoch())
-                                         .count();
+    static const long long started =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     return "pg" + std::to_string(started) + "-" + std::to_string(++next);
 }
 
@@ -46,8 +46,7 @@ std::string NewMessageId() {
 
 void StartWctp() { StartHttpPost(); }
 
-Delivery SendWctpPage(const UpstreamUrl& url, const RelaySettings& relay, const Page& page,
-                      long timeoutMilliseconds) {
+Delivery SendWctpPage(const UpstreamUrl& url, const RelaySettings& relay, const Page& page, long timeoutMilliseconds) {
     const WctpSettings& settings = relay.wctp;
     std::string recipientId;
     if (!PagerIdOf(page.phoneNumber, recipientId))

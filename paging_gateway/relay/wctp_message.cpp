@@ -96,5 +96,6 @@ std::string WctpSubmit(const WctpSettings& settings, const std::string& recipien
 std::string WctpClientQuery(const WctpSettings& settings, const std::string& recipientId,
                             const std::string& trackingNumber) {
     return PROLOGUE + std::string("<wctp-ClientQuery") + Attribute("senderID", settings.senderId) +
-           Attribute("recipientID", recipientId) + " trackingNumber=\"" + Escaped(trackingNumber, true, false) + "\"/>\r\n" + EPILOGUE;
+           Attribute("recipientID", recipientId) + " trackingNumber=\"" + Escaped(trackingNumber, true, false) +
+           "\"/>\r\n" + EPILOGUE;
 }

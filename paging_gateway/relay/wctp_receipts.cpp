@@ -119,8 +119,8 @@ void WctpReceipts::Ask(Watch& watch) {
     }
     long waitMilliseconds = settings_.wctp.pollMilliseconds;
     if (news.waitMinutes > 0) waitMilliseconds = std::max(waitMilliseconds, news.waitMinutes * 60 * 1000);
-    const bool over = news.hopeless || (news.known && (news.state == ReceiptState::Read ||
-                                                       news.state == ReceiptState::Failed));
+    const bool over =
+        news.hopeless || (news.known && (news.state == ReceiptState::Read || news.state == ReceiptState::Failed));
     if (news.hopeless) PrintLine(out_, "receipt: page " + watch.id + ": the network will not say (" + news.text + ")");
     if (over || now + std::chrono::milliseconds(waitMilliseconds) > watch.giveUp)
         watch.due = Clock::time_point::max();

@@ -59,7 +59,8 @@ public:
             reply_.code = Number(Find(attributes, success ? "successCode" : "errorCode"), 999999);
             if (const std::string* text = Find(attributes, success ? "successText" : "errorText"))
                 Keep(reply_.text, *text);
-            if (const std::string* tracking = Find(attributes, "trackingNumber")) Keep(reply_.trackingNumber, *tracking);
+            if (const std::string* tracking = Find(attributes, "trackingNumber"))
+                Keep(reply_.trackingNumber, *tracking);
             textDepth_ = depth_;
             textInto_ = &ownText_;
         } else if (depth_ > 3 && name == "wctp-Notification") {
@@ -109,9 +110,7 @@ private:
 // the network's own trouble.
 bool PermanentCode(int code) { return (code >= 301 && code <= 303) || (code >= 400 && code <= 599); }
 
-std::string Described(const WctpReply& reply) {
-    return PrintableText(Joined(std::to_string(reply.code), reply.text));
-}
+std::string Described(const WctpReply& reply) { return PrintableText(Joined(std::to_string(reply.code), reply.text)); }
 
 bool ReadAnswer(const HttpAnswer& answer, WctpReply& reply, std::string& problem) {
     if (!answer.answered) {
@@ -143,7 +142,8 @@ Delivery SubmitOutcome(const HttpAnswer& answer) {
     std::string problem;
     if (!ReadAnswer(answer, reply, problem)) return {Outcome::Temporary, PrintableText(problem), ""};
     // A server in trouble is given the page again later, whatever its body says.
-    if (answer.status >= 500) return {Outcome::Temporary, "HTTP " + std::to_string(answer.status) + ": " + Described(reply), ""};
+    if (answer.status >= 500)
+        return {Outcome::Temporary, "HTTP " + std::to_string(answer.status) + ": " + Described(reply), ""};
     if (reply.success) {
         if (reply.code != 0 && (reply.code < 200 || reply.code > 299))
             return {Outcome::Temporary, "odd success code " + Described(reply), ""};
@@ -151,9 +151,12 @@ Delivery SubmitOutcome(const HttpAnswer& answer) {
         if (!reply.trackingNumber.empty()) text += " (tracking " + PrintableText(reply.trackingNumber) + ")";
         return {Outcome::Delivered, text, reply.trackingNumber};
     }
-    if (reply.failure) return {PermanentCode(reply.code) ? Outcome::Permanent : Outcome::Temporary, Described(reply), ""};
-    return {Outcome::Temporary, "HTTP " + std::to_string(answer.status) + ": " + PrintableText(reply.operation) +
-                                    " holds neither success nor failure", ""};
+    if (reply.failure)
+        return {PermanentCode(reply.code) ? Outcome::Permanent : Outcome::Temporary, Described(reply), ""};
+    return {Outcome::Temporary,
+            "HTTP " + std::to_string(answer.status) + ": " + PrintableText(reply.operation) +
+                " holds neither success nor failure",
+            ""};
 }
 
 ReceiptNews QueryOutcome(const HttpAnswer& answer) {
@@ -175,8 +178,10 @@ ReceiptNews QueryOutcome(const HttpAnswer& answer) {
     static const struct {
         const char* type;
         ReceiptState state;
-    } STATES[] = {{"QUEUED", ReceiptState::Queued}, {"DELIVERED", ReceiptState::Delivered},
-                  {"READ", ReceiptState::Read}, {"failure", ReceiptState::Failed}};
+    } STATES[] = {{"QUEUED", ReceiptState::Queued},
+                  {"DELIVERED", ReceiptState::Delivered},
+                  {"READ", ReceiptState::Read},
+                  {"failure", ReceiptState::Failed}};
     // The furthest state wins, in whatever order the network lists them.
     size_t furthest = 0;
     for (const WctpReply::Status& status : reply.statuses)

@@ -34,11 +34,11 @@ Delivery SubmitOutcome(const HttpAnswer& answer);
 
 // A ClientQuery's answer.
 struct ReceiptNews {
-    bool answered = false;   // a readable status answer (possibly "nothing yet")
-    bool hopeless = false;   // the network refuses the question for good: stop asking
-    bool known = false;      // `state` holds the latest status reported
+    bool answered = false;  // a readable status answer (possibly "nothing yet")
+    bool hopeless = false;  // the network refuses the question for good: stop asking
+    bool known = false;     // `state` holds the latest status reported
     ReceiptState state = ReceiptState::Queued;
-    std::string text;        // what to record or print
-    long waitMinutes = -1;   // the network's minNextPollInterval, -1: not given
+    std::string text;       // what to record or print
+    long waitMinutes = -1;  // the network's minNextPollInterval, -1: not given
 };
 ReceiptNews QueryOutcome(const HttpAnswer& answer);

@@ -54,7 +54,8 @@ void CheckOutcomes(const std::string& body, int status) {
     const bool delivered = parsed && status < 500 && reply.success && (reply.code == 0 || (reply.code / 100 == 2));
     Check((delivery.outcome == Outcome::Delivered) == delivered, "delivered other than by a success");
     if (delivery.outcome == Outcome::Permanent)
-        Check(parsed && reply.failure && status < 500 && reply.code >= 301 && reply.code <= 599, "permanent by mistake");
+        Check(parsed && reply.failure && status < 500 && reply.code >= 301 && reply.code <= 599,
+              "permanent by mistake");
     const ReceiptNews news = QueryOutcome(answer);
     Check(OneCleanLine(news.text), "the receipt text breaks its line");
     Check(!news.known || news.answered, "a state from no answer");
@@ -76,8 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Escaped text, in an attribute and as content, reads back one character per byte.
     const std::string text = bytes.substr(0, 150);
-    const std::string answer = "<wctp-Operation><wctp-SubmitClientResponse><wctp-Failure errorCode=\"402\" errorText=\"" +
-                               XmlText(text, true) + "\"/></wctp-SubmitClientResponse></wctp-Operation>";
+    const std::string answer =
+        "<wctp-Operation><wctp-SubmitClientResponse><wctp-Failure errorCode=\"402\" errorText=\"" +
+        XmlText(text, true) + "\"/></wctp-SubmitClientResponse></wctp-Operation>";
     WctpReply reply;
     std::string error;
     Check(ParseWctpReply(answer, reply, error), "escaped text is not well-formed");

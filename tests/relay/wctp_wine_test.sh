@@ -38,7 +38,8 @@ done
 trusted=$($py - "$work/ca.pem" "$work/ca.reg" <<'PY'
 import hashlib, ssl, struct, sys
 der = ssl.PEM_cert_to_DER_cert(open(sys.argv[1]).read())
-key = "HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + hashlib.sha1(der).hexdigest().upper()
+key = ("HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" +
+       hashlib.sha1(der).hexdigest().upper())
 blob = struct.pack("<III", 32, 1, len(der)) + der  # CERT_CERT_PROP_ID, then the encoded certificate
 with open(sys.argv[2], "w") as reg:
     reg.write('REGEDIT4\r\n\r\n[%s]\r\n"Blob"=hex:%s\r\n' % (key, ",".join("%02x" % b for b in blob)))
@@ -57,7 +58,8 @@ for n in 31 32 33; do
   wait_for "$work/gw$n.err" "listening on" || fail "gateway $n did not start: $(cat "$work/gw$n.err")"
   $py - 127.77.17.$((n + 10)) <<'PY' || fail "gateway $n did not take the page"
 import socket, sys
-query = "phoneMin=555%20123%204567&msg=a%20%26%20b%20%3C%20c%20%3E%20d%20%22%20e%20%27%20f%20caf%E9%0D%0Anext&callback=5550001111"
+query = ("phoneMin=555%20123%204567&msg=a%20%26%20b%20%3C%20c%20%3E%20d%20%22%20e%20%27%20f%20caf%E9%0D%0Anext"
+         "&callback=5550001111")
 with socket.create_connection((sys.argv[1], 8081), timeout=10) as peer:
     peer.sendall(("GET /BMG/sendmessage.jsp?%s HTTP/1.0\r\n\r\n" % query).encode())
     assert peer.recv(100).startswith(b"HTTP/1.0 200"), "refused"
