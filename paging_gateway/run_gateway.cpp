@@ -7,6 +7,8 @@
 
 #include "paging_gateway/intake/server.h"
 #include "paging_gateway/relay/relay.h"
+#include "paging_gateway/relay/wctp.h"
+#include "paging_gateway/relay/wctp_receipts.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -53,6 +55,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
     }
 
     Spool spool;
+    std::unique_ptr<WctpReceipts> receipts;  // outlives the relay, which tells it each page's events
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
         if (!spool.Open(options.spoolFolder, error)) {
@@ -62,7 +65,10 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
 #ifdef PAGING_GATEWAY_MAIL
         StartMail();
 #endif
-        relay = std::make_unique<Relay>(options.relay, spool, out);
+        StartWctp();
+        // It passes every event on to the next PageEvents (the ledger; none yet).
+        receipts = StartWctpReceipts(options.relay, nullptr, out);
+        relay = std::make_unique<Relay>(options.relay, spool, out, receipts.get());
         relay->Start();
         server.SetPageSink([&relay](const Page& page, const std::string& client, std::string& id,
                                     std::string& reason) { return relay->Take(page, client, id, reason); });

@@ -12,6 +12,7 @@
 
 #include "paging_gateway/intake/server.h"
 #include "paging_gateway/relay/snpp.h"
+#include "paging_gateway/relay/wctp.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -69,12 +70,9 @@ long MillisecondsUntil(Clock::time_point when) {
                             std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count()));
 }
 
-}  // namespace
-
-namespace {
-
+// Only a Windows gateway, built without libcurl, meets an e-mail route here, and its options refuse one.
 Delivery Unrelayable(const UpstreamUrl&, const RelaySettings&, const Page&, long) {
-    return {Outcome::Temporary, "this build relays SNPP only"};
+    return {Outcome::Temporary, "this build cannot relay by e-mail"};
 }
 
 }  // namespace
@@ -90,6 +88,7 @@ std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, cons
     if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
 #endif
     if (url.kind == UpstreamKind::Snpp) return std::make_unique<SnppSession>(url, timeout);
+    if (url.kind == UpstreamKind::Wctp) return alone(SendWctpPage);
     return alone(Unrelayable);
 }
 

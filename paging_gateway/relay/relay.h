@@ -19,6 +19,7 @@ struct RelayRoute {
 struct RelaySettings {
     std::vector<RelayRoute> routes;
     MailSettings mail;
+    WctpSettings wctp;
     long retryFirstMilliseconds = 2000;
     long retryMostMilliseconds = 5 * 60 * 1000;
     long timeoutMilliseconds = 30 * 1000;

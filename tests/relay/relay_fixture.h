@@ -40,8 +40,8 @@ using std::chrono::milliseconds;
 // Every wait of these tests is for a condition; this only bounds how long a broken gateway can hold them.
 const milliseconds PATIENCE(15000);
 
-std::string Address(int n) { return "127.77.11." + std::to_string(n); }
-std::string LaterAddress(int n) { return "127.77.15." + std::to_string(n); }
+inline std::string Address(int n) { return "127.77.11." + std::to_string(n); }
+inline std::string LaterAddress(int n) { return "127.77.15." + std::to_string(n); }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
