@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -59,6 +61,23 @@ BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
 
 bool IsMainWindow(HWND window) { return IsDialogClass(window) && TextOf(window) == "mervasTX"; }
 
+// Where the program saves what its working folder cannot take; emptied around each run, since every
+// later start would offer what is left there.
+std::string UserFolder() {
+    char appData[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+    return std::string(appData) + "\\mervasTX";
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// How a test answers a box: OK, which a Yes/No or Retry/Cancel box takes as neither Yes nor Retry.
+using Answer = std::function<WPARAM(const CaughtBox&)>;
+WPARAM AnswerOk(const CaughtBox&) { return IDOK; }
+
 // One run of the real program in a working folder of its own, where its mervasTX.ini lives.
 class ProgramRun {
 public:
@@ -68,6 +87,7 @@ public:
         dir_ = std::string(temp) + "mervastx-lifecycle-" + std::to_string(GetCurrentProcessId()) + "-" +
                std::to_string(GetTickCount());
         CreateDirectoryA(dir_.c_str(), nullptr);
+        RemoveTree(UserFolder());
     }
 
     // Another run in a folder that `owner` keeps.
@@ -82,7 +102,10 @@ public:
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        if (ownsDir_) RemoveTree(dir_);
+        if (ownsDir_) {
+            RemoveTree(dir_);
+            RemoveTree(UserFolder());
+        }
     }
 
     const std::string& Dir() const { return dir_; }
@@ -95,10 +118,7 @@ public:
 
     bool Exists(const char* name) const { return GetFileAttributesA(Path(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-    std::string Read(const char* name) const {
-        std::ifstream file(Path(name), std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    }
+    std::string Read(const char* name) const { return ReadFile(Path(name)); }
 
     bool Start() {
         STARTUPINFOA startup{};
@@ -151,7 +171,7 @@ public:
         WaitForSingleObject(process_.hProcess, 5000);
     }
 
-    // Records a box once and answers it with OK.
+    // Records a box once and answers it with `answer`.
     void Dismiss(HWND box, std::vector<CaughtBox>& boxes) const {
         for (HWND done : dismissed_)
             if (done == box) return;
@@ -160,8 +180,10 @@ public:
         // Every box the program shows is a plain one: no icon, no owner.
         EXPECT_FALSE(boxes.back().hasIcon) << "\"" << boxes.back().title << "\" box with an icon";
         EXPECT_FALSE(boxes.back().hasOwner) << "\"" << boxes.back().title << "\" box with an owner";
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer(boxes.back()), BN_CLICKED), 0);
     }
+
+    Answer answer = AnswerOk;
 
 private:
     std::string dir_;
@@ -181,7 +203,7 @@ DWORD RunAndClose(ProgramRun& run, const std::function<void(HWND)>& close, std::
 
 void PostClose(HWND main) { PostMessageA(main, WM_CLOSE, 0, 0); }
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Polls `condition` for up to WINDOW_WAIT_MS.
 bool Eventually(const std::function<bool()>& condition) {
@@ -287,20 +309,126 @@ TEST(Lifecycle, EveryClosingPathEndsWithExitCodeZeroAndSaves) {
     }
 }
 
-TEST(Lifecycle, SaveFailureIsReportedAndTheOldFileKept) {
+// Unzipped where the user may not write: said at once, and the run saved in the user's own folder.
+TEST(Lifecycle, FolderThatCannotBeWrittenIsToldAtStartAndTheRunSavedInTheUsersFolder) {
     ProgramRun run;
     const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
     run.Write("mervasTX.ini", old);
-    // The save writes beside the file first; a folder in that place makes it fail as a full disk would.
+    // Root writes in any folder under Wine; a folder where the save writes first stops it alike.
     ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
+    const std::string saveAside = UserFolder() + "\\mervasTX.ini.unsaved";
     std::vector<CaughtBox> boxes;
-    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+    ASSERT_TRUE(run.Start());
+    HWND main = run.WaitForMainWindow(boxes);
+    ASSERT_NE(main, nullptr);
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Error");
-    EXPECT_NE(boxes[0].text.find("could not be saved"), std::string::npos) << boxes[0].text;
-    EXPECT_NE(boxes[0].text.find("mervasTX.ini"), std::string::npos) << boxes[0].text;
-    EXPECT_FALSE(boxes[0].hasOwner);
+    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX cannot write in the folder ")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "saved to " + saveAside + " when you close")) << boxes[0].text;
+    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+    PostClose(main);
+    EXPECT_EQ(run.WaitForExit(boxes), 0u);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].title, "Error");
+    EXPECT_TRUE(Contains(boxes[1].text, "saved to " + saveAside + ".")) << boxes[1].text;
     EXPECT_EQ(run.Read("mervasTX.ini"), old);
+    EXPECT_EQ(ReadFile(saveAside), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::");
+}
+
+// A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
+// hold sends the save beside the file, and, on a log-off, without a box.
+TEST(Lifecycle, FileHeldAtClosingIsWaitedForThenSavedBesideIt) {
+    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+    const std::string saved = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::";
+    const struct {
+        const char* name;
+        DWORD holdMs;  // INFINITE: held until the program has ended
+        bool logOff;
+    } cases[] = {{"held a moment", 300, false}, {"held throughout", INFINITE, false}, {"log-off", INFINITE, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRun run;
+        run.Write("mervasTX.ini", old);
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+        HANDLE hold = CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+        if (c.logOff) {
+            STARTUPINFOA startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION logOff{};
+            char commandLine[] = "wineboot.exe --end-session --shutdown";
+            ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                       &logOff));
+            EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
+            CloseHandle(logOff.hProcess);
+            CloseHandle(logOff.hThread);
+        } else {
+            PostClose(main);
+        }
+        if (c.holdMs != INFINITE) {
+            Sleep(c.holdMs);
+            CloseHandle(hold);
+        }
+        EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE);
+        if (c.holdMs == INFINITE) CloseHandle(hold);
+        if (c.holdMs != INFINITE) {
+            EXPECT_TRUE(boxes.empty());
+            EXPECT_EQ(run.Read("mervasTX.ini"), saved);
+            continue;
+        }
+        EXPECT_EQ(run.Read("mervasTX.ini"), old);
+        EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), saved);
+        if (c.logOff) {
+            EXPECT_TRUE(boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, ": another program is using it")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "saved to mervasTX.ini.unsaved in ")) << boxes[0].text;
+    }
+}
+
+// Nowhere to write: the user says whether to try again (after closing whatever holds the file) or give up.
+TEST(Lifecycle, NothingWritableAtClosingAsksRetryOrCancel) {
+    for (bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        ProgramRun run;
+        const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+        run.Write("mervasTX.ini", old);
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        ASSERT_TRUE(boxes.empty());
+        // Blocked after the start, as a folder that turns read-only or a disk that fills up.
+        const std::string blocks[] = {run.Path("mervasTX.ini.tmp"), run.Path("mervasTX.ini.unsaved.tmp"),
+                                      UserFolder(), UserFolder() + "\\mervasTX.ini.unsaved.tmp"};
+        for (const std::string& block : blocks) ASSERT_TRUE(CreateDirectoryA(block.c_str(), nullptr)) << block;
+        run.answer = [&](const CaughtBox& box) -> WPARAM {
+            if (!Contains(box.text, "press Retry")) return IDOK;
+            if (!retry) return IDCANCEL;
+            RemoveDirectoryA(blocks[3].c_str());
+            return IDRETRY;
+        };
+        PostClose(main);
+        EXPECT_EQ(run.WaitForExit(boxes), 0u);
+        ASSERT_EQ(boxes.size(), retry ? 2u : 1u);
+        EXPECT_EQ(boxes[0].title, "Error");
+        EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "Cancel closes mervasTX without saving")) << boxes[0].text;
+        EXPECT_EQ(run.Read("mervasTX.ini"), old);
+        if (retry) {
+            EXPECT_TRUE(Contains(boxes[1].text, "saved to " + UserFolder() + "\\mervasTX.ini.unsaved instead."))
+                << boxes[1].text;
+            EXPECT_EQ(ReadFile(UserFolder() + "\\mervasTX.ini.unsaved"), old);
+        } else {
+            EXPECT_FALSE(run.Exists("mervasTX.ini.unsaved"));
+        }
+    }
 }
 
 TEST(Lifecycle, RunEndedOtherwiseSavesNothing) {
@@ -371,6 +499,78 @@ TEST(Lifecycle, ContactsPastTheTableAreReportedOnceAndEveryLineKept) {
         } else {
             EXPECT_EQ(run.Read("mervasTX.ini.bak"), bytes);
             EXPECT_EQ(run.Read("mervasTX.ini"), first500);
+        }
+    }
+}
+
+// Bytes the reader did not take are copied whole before the exit save replaces them, and the user is told.
+TEST(Lifecycle, FileNotUnderstoodIsCopiedBeforeItIsReplaced) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* told;
+        int rows;
+    } cases[] = {
+        {"CR line ends", "CONTACTS\rBea Ray:5551234567:S:\rUSER DETAILS\rMe:1:", "no contact and no sender details", 0},
+        {"a line without fields", "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young 5559876543 Verizon\r\nUSER DETAILS\r\n::",
+         "1 line of it holds text", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramRun run;
+        run.Write("mervasTX.ini", c.bytes);
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(Contains(boxes[0].text, "could not be read as a contact book")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, c.told)) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "The whole file was copied to mervasTX.ini.bak.")) << boxes[0].text;
+        EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), c.rows);
+        PostClose(main);
+        EXPECT_EQ(run.WaitForExit(boxes), 0u);
+        EXPECT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(run.Read("mervasTX.ini.bak"), c.bytes);
+    }
+}
+
+// An earlier run's save aside: the user is told what it holds that the book lacks, and decides.
+TEST(Lifecycle, EarlierSaveAsideIsOfferedAndTakenInOnlyOnYes) {
+    const std::string book = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+    const std::string aside =
+        "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\nDee Fox:5550001111:A:\r\n"
+        "USER DETAILS\r\nDr Who:5550002222:";
+    for (bool yes : {true, false}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        ProgramRun run;
+        run.Write("mervasTX.ini", book);
+        run.Write("mervasTX.ini.unsaved2", aside);
+        run.answer = [yes](const CaughtBox& box) -> WPARAM {
+            return Contains(box.text, "Take them into your book?") ? (yes ? IDYES : IDNO) : IDOK;
+        };
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.unsaved2 in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "It holds 2 contacts that your book lacks.")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "sender details differ: \"Dr Who\", callback \"5550002222\""))
+            << boxes[0].text;
+        EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), yes ? 3 : 1);
+        PostClose(main);
+        EXPECT_EQ(run.WaitForExit(boxes), 0u);
+        EXPECT_EQ(boxes.size(), 1u);
+        if (yes) {
+            EXPECT_EQ(run.Read("mervasTX.ini"),
+                      "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\nDee Fox:5550001111:A:\r\n"
+                      "USER DETAILS\r\nDr Who:5550002222:");
+            EXPECT_FALSE(run.Exists("mervasTX.ini.unsaved2"));
+            EXPECT_EQ(run.Read("mervasTX.ini.unsaved2.merged"), aside);
+        } else {
+            EXPECT_EQ(run.Read("mervasTX.ini"), book);
+            EXPECT_EQ(run.Read("mervasTX.ini.unsaved2"), aside);
         }
     }
 }
