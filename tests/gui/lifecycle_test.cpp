@@ -309,83 +309,54 @@ TEST(Lifecycle, EveryClosingPathEndsWithExitCodeZeroAndSaves) {
     }
 }
 
+const std::string BEA = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+const std::string BEA_DR_WHO = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::";
+
+void TypeSenderAndClose(HWND main) {
+    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+    PostClose(main);
+}
+
 // Unzipped where the user may not write: said at once, and the run saved in the user's own folder.
 TEST(Lifecycle, FolderThatCannotBeWrittenIsToldAtStartAndTheRunSavedInTheUsersFolder) {
     ProgramRun run;
-    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
-    run.Write("mervasTX.ini", old);
+    run.Write("mervasTX.ini", BEA);
     // Root writes in any folder under Wine; a folder where the save writes first stops it alike.
     ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
-    const std::string saveAside = UserFolder() + "\\mervasTX.ini.unsaved";
+    const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
     std::vector<CaughtBox> boxes;
-    ASSERT_TRUE(run.Start());
-    HWND main = run.WaitForMainWindow(boxes);
-    ASSERT_NE(main, nullptr);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX cannot write in the folder ")) << boxes[0].text;
-    EXPECT_TRUE(Contains(boxes[0].text, "saved to " + saveAside + " when you close")) << boxes[0].text;
-    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
-    PostClose(main);
-    EXPECT_EQ(run.WaitForExit(boxes), 0u);
+    EXPECT_EQ(RunAndClose(run, TypeSenderAndClose, boxes), 0u);
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].title, "Error");
-    EXPECT_TRUE(Contains(boxes[1].text, "saved to " + saveAside + ".")) << boxes[1].text;
-    EXPECT_EQ(run.Read("mervasTX.ini"), old);
-    EXPECT_EQ(ReadFile(saveAside), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::");
+    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX cannot write in the folder ")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "saved to " + aside + " when you close")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + ".")) << boxes[1].text;
+    EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
+    EXPECT_EQ(ReadFile(aside), BEA_DR_WHO);
 }
 
 // A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
-// hold sends the save beside the file, and, on a log-off, without a box.
+// hold sends the save beside the file.
 TEST(Lifecycle, FileHeldAtClosingIsWaitedForThenSavedBesideIt) {
-    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
-    const std::string saved = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::";
-    const struct {
-        const char* name;
-        DWORD holdMs;  // INFINITE: held until the program has ended
-        bool logOff;
-    } cases[] = {{"held a moment", 300, false}, {"held throughout", INFINITE, false}, {"log-off", INFINITE, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (bool released : {true, false}) {
+        SCOPED_TRACE(released ? "held a moment" : "held throughout");
         ProgramRun run;
-        run.Write("mervasTX.ini", old);
+        run.Write("mervasTX.ini", BEA);
+        HANDLE hold = nullptr;
         std::vector<CaughtBox> boxes;
-        ASSERT_TRUE(run.Start());
-        HWND main = run.WaitForMainWindow(boxes);
-        ASSERT_NE(main, nullptr);
-        SetDlgItemTextA(main, IDC_FROM, "Dr Who");
-        HANDLE hold = CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-        if (c.logOff) {
-            STARTUPINFOA startup{};
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION logOff{};
-            char commandLine[] = "wineboot.exe --end-session --shutdown";
-            ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                       &logOff));
-            EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
-            CloseHandle(logOff.hProcess);
-            CloseHandle(logOff.hThread);
-        } else {
-            PostClose(main);
-        }
-        if (c.holdMs != INFINITE) {
-            Sleep(c.holdMs);
+        const DWORD exitCode = RunAndClose(run, [&](HWND main) {
+            hold = CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            TypeSenderAndClose(main);
+            if (!released) return;
+            Sleep(300);
             CloseHandle(hold);
-        }
-        EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE);
-        if (c.holdMs == INFINITE) CloseHandle(hold);
-        if (c.holdMs != INFINITE) {
-            EXPECT_TRUE(boxes.empty());
-            EXPECT_EQ(run.Read("mervasTX.ini"), saved);
-            continue;
-        }
-        EXPECT_EQ(run.Read("mervasTX.ini"), old);
-        EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), saved);
-        if (c.logOff) {
-            EXPECT_TRUE(boxes.empty());
-            continue;
-        }
-        ASSERT_EQ(boxes.size(), 1u);
+            hold = nullptr;
+        }, boxes);
+        if (hold) CloseHandle(hold);
+        EXPECT_EQ(exitCode, 0u);
+        EXPECT_EQ(run.Read("mervasTX.ini"), released ? BEA_DR_WHO : BEA);
+        ASSERT_EQ(boxes.size(), released ? 0u : 1u);
+        if (released) continue;
+        EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), BEA_DR_WHO);
         EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
         EXPECT_TRUE(Contains(boxes[0].text, ": another program is using it")) << boxes[0].text;
         EXPECT_TRUE(Contains(boxes[0].text, "saved to mervasTX.ini.unsaved in ")) << boxes[0].text;
@@ -397,36 +368,28 @@ TEST(Lifecycle, NothingWritableAtClosingAsksRetryOrCancel) {
     for (bool retry : {true, false}) {
         SCOPED_TRACE(retry ? "Retry" : "Cancel");
         ProgramRun run;
-        const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
-        run.Write("mervasTX.ini", old);
+        run.Write("mervasTX.ini", BEA);
+        const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
         std::vector<CaughtBox> boxes;
-        ASSERT_TRUE(run.Start());
-        HWND main = run.WaitForMainWindow(boxes);
-        ASSERT_NE(main, nullptr);
-        ASSERT_TRUE(boxes.empty());
-        // Blocked after the start, as a folder that turns read-only or a disk that fills up.
-        const std::string blocks[] = {run.Path("mervasTX.ini.tmp"), run.Path("mervasTX.ini.unsaved.tmp"),
-                                      UserFolder(), UserFolder() + "\\mervasTX.ini.unsaved.tmp"};
-        for (const std::string& block : blocks) ASSERT_TRUE(CreateDirectoryA(block.c_str(), nullptr)) << block;
-        run.answer = [&](const CaughtBox& box) -> WPARAM {
-            if (!Contains(box.text, "press Retry")) return IDOK;
-            if (!retry) return IDCANCEL;
-            RemoveDirectoryA(blocks[3].c_str());
-            return IDRETRY;
+        run.answer = [&](const CaughtBox&) -> WPARAM {
+            RemoveDirectoryA((aside + ".tmp").c_str());
+            return retry ? IDRETRY : IDCANCEL;
         };
-        PostClose(main);
-        EXPECT_EQ(run.WaitForExit(boxes), 0u);
+        const DWORD exitCode = RunAndClose(run, [&](HWND main) {
+            // Blocked after the start, as a folder that turns read-only or a disk that fills up.
+            for (const std::string& block : {run.Path("mervasTX.ini.tmp"), run.Path("mervasTX.ini.unsaved.tmp"),
+                                             UserFolder(), aside + ".tmp"})
+                EXPECT_TRUE(CreateDirectoryA(block.c_str(), nullptr)) << block;
+            PostClose(main);
+        }, boxes);
+        EXPECT_EQ(exitCode, 0u);
         ASSERT_EQ(boxes.size(), retry ? 2u : 1u);
-        EXPECT_EQ(boxes[0].title, "Error");
         EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
         EXPECT_TRUE(Contains(boxes[0].text, "Cancel closes mervasTX without saving")) << boxes[0].text;
-        EXPECT_EQ(run.Read("mervasTX.ini"), old);
+        EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
+        EXPECT_EQ(ReadFile(aside), retry ? BEA : "");
         if (retry) {
-            EXPECT_TRUE(Contains(boxes[1].text, "saved to " + UserFolder() + "\\mervasTX.ini.unsaved instead."))
-                << boxes[1].text;
-            EXPECT_EQ(ReadFile(UserFolder() + "\\mervasTX.ini.unsaved"), old);
-        } else {
-            EXPECT_FALSE(run.Exists("mervasTX.ini.unsaved"));
+            EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + " instead.")) << boxes[1].text;
         }
     }
 }
@@ -505,98 +468,72 @@ TEST(Lifecycle, ContactsPastTheTableAreReportedOnceAndEveryLineKept) {
 
 // Bytes the reader did not take are copied whole before the exit save replaces them, and the user is told.
 TEST(Lifecycle, FileNotUnderstoodIsCopiedBeforeItIsReplaced) {
-    const struct {
-        const char* name;
-        std::string bytes;
-        const char* told;
-        int rows;
-    } cases[] = {
-        {"CR line ends", "CONTACTS\rBea Ray:5551234567:S:\rUSER DETAILS\rMe:1:", "no contact and no sender details", 0},
-        {"a line without fields", "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young 5559876543 Verizon\r\nUSER DETAILS\r\n::",
-         "1 line of it holds text", 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ProgramRun run;
-        run.Write("mervasTX.ini", c.bytes);
-        std::vector<CaughtBox> boxes;
-        ASSERT_TRUE(run.Start());
-        HWND main = run.WaitForMainWindow(boxes);
-        ASSERT_NE(main, nullptr);
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_TRUE(Contains(boxes[0].text, "could not be read as a contact book")) << boxes[0].text;
-        EXPECT_TRUE(Contains(boxes[0].text, c.told)) << boxes[0].text;
-        EXPECT_TRUE(Contains(boxes[0].text, "The whole file was copied to mervasTX.ini.bak.")) << boxes[0].text;
-        EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), c.rows);
-        PostClose(main);
-        EXPECT_EQ(run.WaitForExit(boxes), 0u);
-        EXPECT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(run.Read("mervasTX.ini.bak"), c.bytes);
-    }
+    ProgramRun run;
+    const std::string oldMac = "CONTACTS\rBea Ray:5551234567:S:\rUSER DETAILS\rMe:1:";
+    run.Write("mervasTX.ini", oldMac);
+    std::vector<CaughtBox> boxes;
+    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(Contains(boxes[0].text, "could not be read as a contact book")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "The whole file was copied to mervasTX.ini.bak.")) << boxes[0].text;
+    EXPECT_EQ(run.Read("mervasTX.ini.bak"), oldMac);
+    EXPECT_EQ(run.Read("mervasTX.ini"), EMPTY_SETTINGS);
 }
 
 // An earlier run's save aside: the user is told what it holds that the book lacks, and decides.
 TEST(Lifecycle, EarlierSaveAsideIsOfferedAndTakenInOnlyOnYes) {
-    const std::string book = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
-    const std::string aside =
-        "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\nDee Fox:5550001111:A:\r\n"
-        "USER DETAILS\r\nDr Who:5550002222:";
+    const std::string aside = "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\n"
+                              "Dee Fox:5550001111:A:\r\nUSER DETAILS\r\nDr Who:5550002222:";
     for (bool yes : {true, false}) {
         SCOPED_TRACE(yes ? "Yes" : "No");
         ProgramRun run;
-        run.Write("mervasTX.ini", book);
+        run.Write("mervasTX.ini", BEA);
         run.Write("mervasTX.ini.unsaved2", aside);
-        run.answer = [yes](const CaughtBox& box) -> WPARAM {
-            return Contains(box.text, "Take them into your book?") ? (yes ? IDYES : IDNO) : IDOK;
-        };
+        run.answer = [yes](const CaughtBox&) -> WPARAM { return yes ? IDYES : IDNO; };
         std::vector<CaughtBox> boxes;
-        ASSERT_TRUE(run.Start());
-        HWND main = run.WaitForMainWindow(boxes);
-        ASSERT_NE(main, nullptr);
+        EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.unsaved2 in ")) << boxes[0].text;
-        EXPECT_TRUE(Contains(boxes[0].text, "It holds 2 contacts that your book lacks.")) << boxes[0].text;
-        EXPECT_TRUE(Contains(boxes[0].text, "sender details differ: \"Dr Who\", callback \"5550002222\""))
-            << boxes[0].text;
-        EXPECT_EQ(SendDlgItemMessageA(main, IDC_CONTACTS, LB_GETCOUNT, 0, 0), yes ? 3 : 1);
-        PostClose(main);
-        EXPECT_EQ(run.WaitForExit(boxes), 0u);
-        EXPECT_EQ(boxes.size(), 1u);
-        if (yes) {
-            EXPECT_EQ(run.Read("mervasTX.ini"),
-                      "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\nDee Fox:5550001111:A:\r\n"
-                      "USER DETAILS\r\nDr Who:5550002222:");
-            EXPECT_FALSE(run.Exists("mervasTX.ini.unsaved2"));
-            EXPECT_EQ(run.Read("mervasTX.ini.unsaved2.merged"), aside);
-        } else {
-            EXPECT_EQ(run.Read("mervasTX.ini"), book);
-            EXPECT_EQ(run.Read("mervasTX.ini.unsaved2"), aside);
-        }
+        EXPECT_TRUE(Contains(boxes[0].text, "It holds 2 contacts that your book lacks. Its sender details differ: "
+                                            "\"Dr Who\", callback \"5550002222\"")) << boxes[0].text;
+        EXPECT_EQ(run.Read("mervasTX.ini"), yes ? aside : BEA);
+        EXPECT_EQ(run.Read(yes ? "mervasTX.ini.unsaved2.merged" : "mervasTX.ini.unsaved2"), aside);
+        EXPECT_EQ(run.Exists("mervasTX.ini.unsaved2"), !yes);
     }
 }
 
 // Wine's log-off asks every window with WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process.
+// With the file held, the log-off takes the way a closing takes, without a box that nobody would answer.
 TEST(Lifecycle, LogOffSavesWhatTheWindowShows) {
-    ProgramRun run;
-    run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n::");
-    std::vector<CaughtBox> boxes;
-    ASSERT_TRUE(run.Start());
-    HWND main = run.WaitForMainWindow(boxes);
-    ASSERT_NE(main, nullptr);
-    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
-    SetDlgItemTextA(main, IDC_CALLBACK, "5550001111");
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "file held" : "file free");
+        ProgramRun run;
+        run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n::");
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+        SetDlgItemTextA(main, IDC_CALLBACK, "5550001111");
+        HANDLE hold = held ? CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         0, nullptr)
+                           : nullptr;
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION logOff{};
-    char commandLine[] = "wineboot.exe --end-session --shutdown";
-    ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &logOff));
-    EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
-    CloseHandle(logOff.hProcess);
-    CloseHandle(logOff.hThread);
-    EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE) << "the log-off did not end the program";
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(run.Read("mervasTX.ini"), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who:5550001111:");
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION logOff{};
+        char commandLine[] = "wineboot.exe --end-session --shutdown";
+        ASSERT_TRUE(
+            CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &logOff));
+        EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
+        CloseHandle(logOff.hProcess);
+        CloseHandle(logOff.hThread);
+        EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE) << "the log-off did not end the program";
+        if (hold) CloseHandle(hold);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(run.Read(held ? "mervasTX.ini.unsaved" : "mervasTX.ini"),
+                  "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who:5550001111:");
+    }
 }
 
 TEST(Lifecycle, SecondCopyInTheSameFolderFrontsTheFirstAndEnds) {
