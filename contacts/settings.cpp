@@ -313,7 +313,7 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
             if (inPieces || HasThreeFields(buffers.line)) ++report.linesSkipped;
             while (!marker && ReadLine(file, buffers.line)) {
                 // Equal strings: the same as comparing the 14 bytes of the marker with its NUL.
-                marker = !inPieces && std::strcmp(buffers.line, "USER DETAILS\n") == 0;
+                marker = std::strcmp(buffers.line, "USER DETAILS\n") == 0;
                 const bool piece = IsPiece(buffers.line);
                 const bool blank = IsBlank(buffers.line);
                 if (!inPieces && piece) ++report.linesSkipped;
@@ -329,12 +329,10 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
                 const char* rest = ReadDetailsField(buffers.line, details.sender, SENDER_SIZE);
                 ReadDetailsField(rest, details.callback, CALLBACK_SIZE);
             }
-            // The writer ends the file with the details line.
-            for (bool more = IsPiece(buffers.line); more || ReadLine(file, buffers.line); more = false)
-                if (more || !IsBlank(buffers.line)) {
-                    ++report.linesSkipped;
-                    break;
-                }
+            // The writer ends the file with the details line: whatever follows it would be lost.
+            bool more = IsPiece(buffers.line);
+            while (!more && ReadLine(file, buffers.line)) more = !IsBlank(buffers.line);
+            if (more) ++report.linesSkipped;
         }
         report.nothingUnderstood = !empty && !header && !marker && table.count == 0 && report.contactsLeftOut == 0;
         if (std::ferror(file)) error = errno != 0 ? errno : EIO;
