@@ -58,10 +58,30 @@ void Offer(const char* path) {
     if (AskToMerge(path, missing)) Merge(path);
 }
 
+// 1..99 for a save aside's own name, 0 for any other (*.merged, *.tmp).
+int UnsavedNumber(const char* found) {
+    char name[SETTINGS_PATH_SIZE];
+    for (int n = 1; n <= MAX_UNSAVED_FILES; ++n)
+        if (NumberedUnsavedName(name, SETTINGS_FILE_NAME, n) && lstrcmpiA(name, found) == 0) return n;
+    return 0;
+}
+
+// One listing of the folder rather than 99 look-ups, which would cost every start a few milliseconds.
 void OfferEach(const char* fileName) {
     char path[SETTINGS_PATH_SIZE];
+    CopyText(path, fileName);
+    AppendText(path, UNSAVED_SUFFIX);
+    if (AppendText(path, "*") != std::strlen(fileName) + std::strlen(UNSAVED_SUFFIX) + 1) return;  // cut short
+    bool present[MAX_UNSAVED_FILES + 1] = {};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        present[UnsavedNumber(entry.cFileName)] = true;
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
     for (int n = 1; n <= MAX_UNSAVED_FILES; ++n)
-        if (NumberedUnsavedName(path, fileName, n) && PathExists(path)) Offer(path);
+        if (present[n] && NumberedUnsavedName(path, fileName, n)) Offer(path);
 }
 
 }  // namespace

@@ -489,6 +489,7 @@ TEST(Lifecycle, EarlierSaveAsideIsOfferedAndTakenInOnlyOnYes) {
         ProgramRun run;
         run.Write("mervasTX.ini", BEA);
         run.Write("mervasTX.ini.unsaved2", aside);
+        run.Write("mervasTX.ini.unsaved.merged", aside);  // taken in before: never offered again
         run.answer = [yes](const CaughtBox&) -> WPARAM { return yes ? IDYES : IDNO; };
         std::vector<CaughtBox> boxes;
         EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
