@@ -12,8 +12,8 @@ cmake --build build/native -j"$jobs"
 ctest --test-dir build/native --output-on-failure -j"$jobs"
 
 if [ -x tests/fuzz/run_fuzz.sh ]; then
-  echo "== fuzzing the settings file, the request path and the paging gateway's request reader, 15 s each"
-  tests/fuzz/run_fuzz.sh build/fuzz 15
+  echo "== fuzzing the settings file, the request path, the paging gateway's request reader and WCTP answers, 12 s each"
+  tests/fuzz/run_fuzz.sh build/fuzz 12
 fi
 
 echo "== Windows build: everything, tests under Wine in a virtual display"

@@ -14,6 +14,8 @@ static_assert(MAX_CONTACTS == 500, "LIST_FULL_TEXT names the capacity");
 
 INT_PTR OnInitDialog(HWND window) {
     AddCarrierNames(window, IDC_CONTACT_CARRIER);
+    LimitEdit(window, IDC_CONTACT_NAME, NAME_SIZE - 1);
+    LimitEdit(window, IDC_CONTACT_NUMBER, NUMBER_SIZE - 1);
     SetWindowTextA(window, "add contact");
     return TRUE;
 }

@@ -10,7 +10,8 @@
 #include "gateway/send_command.h"
 
 constexpr int WELCOME_TEXT_SIZE = 500;
-constexpr int BOX_TEXT_SIZE = 1000;  // room for the folder's path and a few sentences
+constexpr int BOX_TEXT_SIZE = 1500;  // room for two paths and a few sentences
+constexpr int MAX_MERGED_SAVES = 8;
 
 extern HINSTANCE g_instance;
 extern HWND g_mainWindow;  // recorded by the main window's procedure at the start of every call
@@ -21,7 +22,19 @@ extern ReaderBuffers g_readerBuffers;
 extern char g_welcomeText[WELCOME_TEXT_SIZE];
 extern char g_boxText[BOX_TEXT_SIZE];  // the other boxes of start-up and exit
 extern char g_folder[MAX_PATH];        // the working folder, where the settings file lives
-extern char g_saveTarget[SETTINGS_PATH_SIZE];  // the settings file, or a file beside it when that must be kept
+
+// Where this run saves, decided at start-up, and what it does once the save has succeeded.
+struct SavePlan {
+    // The settings file; a file beside it when that must be kept; a full path in the user's own folder when
+    // the working folder cannot be written; empty when no name is left.
+    char target[SETTINGS_PATH_SIZE];
+    bool folderWritable;
+    int mergedCount;  // earlier saves aside whose contacts this run took: renamed once the book is saved
+    char merged[MAX_MERGED_SAVES][SETTINGS_PATH_SIZE];
+};
+extern SavePlan g_savePlan;
+extern ContactTable g_earlierBook;  // an earlier run's save aside, read to offer what the book lacks
+extern UserDetails g_earlierDetails;
 extern DeliverFunction g_deliver;  // how "Send Message" delivers; tests point it at a listener of their own
 
 // The hook that hands the main window's keys to its dialog manager while another dialog's loop runs.

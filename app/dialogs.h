@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "contacts/settings.h"
+
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AddContactDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -12,6 +14,9 @@ void DragWindow(HWND window);
 
 // The six carrier names in carrier-index order, so a box's position is the carrier index.
 void AddCarrierNames(HWND dialog, int comboId);
+
+// Limits the edit to `chars` characters, whether typed, pasted or set.
+void LimitEdit(HWND dialog, int id, int chars);
 
 // Appends the names of the table's live slots to the main list, so row k shows slot k.
 void AddContactNames(HWND mainWindow);
@@ -23,9 +28,30 @@ void StopMainWindowKeys();
 // Start-up, the main window's modal run, the drain of the quit message and the save; the exit code.
 int RunProgram(HINSTANCE instance);
 
-// Saves the book and details where this run saves them. Boxes only when `tellUser`: a log-off ends
-// the process soon after and would not wait for them.
+// Saves the book and details where this run saves them; when that fails, beside the settings file, then
+// in the user's own folder. Boxes only when `tellUser`, and then, when nothing could be written, the user
+// may try again: a log-off ends the process soon after and would not wait for them.
 void SaveAtExit(bool tellUser);
+
+// The user's own folder for what the working folder cannot take (created if needed), and the next free
+// save aside in it. False when there is none.
+bool UserFolderSaveName(char (&target)[SETTINGS_PATH_SIZE]);
+
+// The settings file's name in the user's own folder, which need not exist. False when there is none.
+bool UserFolderFileName(char (&name)[SETTINGS_PATH_SIZE]);
+
+// Asks about each earlier run's save aside that is still there, and takes its contacts in on a Yes.
+void OfferEarlierSaves();
+
+// Once the book is saved, the saves aside taken into it are renamed to *.merged.
+void RenameMergedSaves();
+
+// The boxes of start-up and exit: g_boxText in a plain box titled "Error".
+void ShowErrorBox();
+int AskErrorBox(UINT buttons);
+
+// "NAME in FOLDER" for a file of the working folder, the full path for one elsewhere.
+void AppendPlace(const char* target);
 
 // Claims the working folder for this copy of the program. False when another copy runs there: that
 // one has been brought to the front. `claim` is released at the end of the run (null if none was made).

@@ -19,59 +19,83 @@ void ShowWelcome() {
     MessageBoxA(nullptr, g_welcomeText, "Welcome!", MB_OK);
 }
 
-void ShowError() { MessageBoxA(nullptr, g_boxText, "Error", MB_OK); }
-
-void AppendInFolder(const char* fileName) {
-    AppendText(g_boxText, fileName);
-    AppendText(g_boxText, " in ");
-    AppendText(g_boxText, g_folder);
-}
-
-bool SavingAside() { return std::strcmp(g_saveTarget, SETTINGS_FILE_NAME) != 0; }
-
-// From here on the run saves beside the settings file, which stays as it is; the box says so.
+// From here on the run saves aside and the settings file stays as it is; the box says so.
 void KeepTheFile() {
-    if (!UnsavedFileName(g_saveTarget)) g_saveTarget[0] = '\0';  // saving nowhere fails, and says so at exit
-    AppendText(g_boxText, "\n\nIt will not be changed in this run. What you enter now is saved to ");
-    AppendText(g_boxText, g_saveTarget);
+    if (std::strcmp(g_savePlan.target, SETTINGS_FILE_NAME) == 0 && !UnsavedFileName(g_savePlan.target) &&
+        !UserFolderSaveName(g_savePlan.target))
+        g_savePlan.target[0] = '\0';  // saving nowhere fails, and says so at exit
+    AppendText(g_boxText, "\n\nIt will not be changed in this run. ");
+    if (g_savePlan.target[0] == '\0') {
+        AppendText(g_boxText, "No other file is free for what you enter now: it cannot be saved.");
+        return;
+    }
+    AppendText(g_boxText, "What you enter now is saved to ");
+    AppendPlace(g_savePlan.target);
     AppendText(g_boxText, " when you close mervasTX.");
 }
 
 void ReportUnreadable(const LoadReport& report) {
     CopyText(g_boxText, "The settings file ");
-    AppendInFolder(SETTINGS_FILE_NAME);
+    AppendPlace(SETTINGS_FILE_NAME);
     AppendText(g_boxText, " could not be opened: ");
     AppendText(g_boxText, report.problem);
     AppendText(g_boxText, ".");
     KeepTheFile();
-    ShowError();
+    ShowErrorBox();
 }
 
-// The next save would drop the lines the table could not take, so the whole file is copied first.
-void ReportLeftOut(int leftOut) {
+// The next save would drop what the book could not take or the reader did not understand, so the whole
+// file is copied first.
+void ReportKeptBytes(const LoadReport& report) {
     CopyText(g_boxText, "The settings file ");
-    AppendInFolder(SETTINGS_FILE_NAME);
-    AppendText(g_boxText, " holds ");
-    AppendNumber(g_boxText, static_cast<unsigned long>(leftOut));
-    AppendText(g_boxText, " more contacts than the 500 that mervasTX can keep. They are left out of the list.");
-    if (BackUpSettings()) {
-        AppendText(g_boxText, "\n\nThe whole file was copied to ");
-        AppendText(g_boxText, SETTINGS_FILE_NAME);
-        AppendText(g_boxText, BACKUP_SUFFIX);
-        AppendText(g_boxText, ".");
+    AppendPlace(SETTINGS_FILE_NAME);
+    if (report.contactsLeftOut > 0) {
+        AppendText(g_boxText, " holds ");
+        AppendNumber(g_boxText, static_cast<unsigned long>(report.contactsLeftOut));
+        AppendText(g_boxText, " more contacts than the 500 that mervasTX can keep. They are left out of the list.");
     } else {
-        AppendText(g_boxText, "\n\nThe file could not be copied to ");
-        AppendText(g_boxText, SETTINGS_FILE_NAME);
-        AppendText(g_boxText, BACKUP_SUFFIX);
-        AppendText(g_boxText, ".");
-        KeepTheFile();
+        AppendText(g_boxText, " could not be read as a contact book.");
     }
-    ShowError();
+    if (report.nothingUnderstood) AppendText(g_boxText, " mervasTX found no contact and no sender details in it.");
+    if (report.linesSkipped > 0) {
+        AppendText(g_boxText, " ");
+        AppendNumber(g_boxText, static_cast<unsigned long>(report.linesSkipped));
+        AppendText(g_boxText, report.linesSkipped == 1 ? " line of it holds" : " lines of it hold");
+        AppendText(g_boxText, " text that mervasTX cannot read as a contact; it is left out.");
+    }
+    const bool copied = BackUpSettings();
+    AppendText(g_boxText, copied ? "\n\nThe whole file was copied to " : "\n\nThe file could not be copied to ");
+    AppendText(g_boxText, SETTINGS_FILE_NAME);
+    AppendText(g_boxText, BACKUP_SUFFIX);
+    AppendText(g_boxText, ".");
+    if (!copied) KeepTheFile();
+    ShowErrorBox();
+}
+
+// Once, before the user types anything: the program may still be moved to a folder of the user's own.
+void ReportUnwritableFolder() {
+    CopyText(g_boxText, "mervasTX cannot write in the folder ");
+    AppendText(g_boxText, g_folder);
+    AppendText(g_boxText, ", where it keeps ");
+    AppendText(g_boxText, SETTINGS_FILE_NAME);
+    AppendText(g_boxText, ". Move mervasTX.exe to a folder of your own (for instance in Documents) before you enter "
+                          "anything.\n\n");
+    if (g_savePlan.target[0]) {
+        AppendText(g_boxText, "If you go on, what you enter in this run is saved to ");
+        AppendPlace(g_savePlan.target);
+        AppendText(g_boxText, " when you close mervasTX.");
+    } else {
+        AppendText(g_boxText, "No other folder could be found for it either: this run cannot save.");
+    }
+    ShowErrorBox();
 }
 
 // Decides where this run saves, and says why when that is not the settings file itself.
 void ReportLoad(const LoadReport& report) {
-    CopyText(g_saveTarget, SETTINGS_FILE_NAME);
+    CopyText(g_savePlan.target, SETTINGS_FILE_NAME);
+    g_savePlan.mergedCount = 0;
+    g_savePlan.folderWritable = CanWriteBeside();
+    if (!g_savePlan.folderWritable && !UserFolderSaveName(g_savePlan.target)) g_savePlan.target[0] = '\0';
     switch (report.state) {
     case SettingsState::Missing:
         ShowWelcome();
@@ -80,32 +104,31 @@ void ReportLoad(const LoadReport& report) {
         ReportUnreadable(report);
         break;
     case SettingsState::Loaded:
-        if (report.contactsLeftOut > 0) ReportLeftOut(report.contactsLeftOut);
+        if (report.contactsLeftOut > 0 || NotUnderstood(report)) ReportKeptBytes(report);
         break;
     }
+    if (!g_savePlan.folderWritable) ReportUnwritableFolder();
+    if (report.state != SettingsState::Unreadable) OfferEarlierSaves();
 }
 
 void ReportNoMainWindow() {
     CopyText(g_boxText, "mervasTX could not open its main window and ends here.\n\n");
     AppendText(g_boxText, SETTINGS_FILE_NAME);
     AppendText(g_boxText, " was not changed.");
-    ShowError();
+    ShowErrorBox();
 }
 
 }  // namespace
 
-void SaveAtExit(bool tellUser) {
-    const bool saved = SaveSettings(g_contacts, g_userDetails, g_saveTarget);
-    if (!tellUser || (saved && !SavingAside())) return;
-    if (saved) {
-        CopyText(g_boxText, SETTINGS_FILE_NAME);
-        AppendText(g_boxText, " was not changed. Your contacts and sender details were saved to ");
-    } else {
-        CopyText(g_boxText, "Your contacts and sender details could not be saved to ");
-    }
-    AppendInFolder(g_saveTarget);
-    AppendText(g_boxText, saved ? "." : ".\n\nThe changes made in this session are lost.");
-    ShowError();
+void ShowErrorBox() { MessageBoxA(nullptr, g_boxText, "Error", MB_OK); }
+
+int AskErrorBox(UINT buttons) { return MessageBoxA(nullptr, g_boxText, "Error", buttons); }
+
+void AppendPlace(const char* target) {
+    AppendText(g_boxText, target);
+    if (std::strchr(target, '\\') != nullptr) return;  // a full path already
+    AppendText(g_boxText, " in ");
+    AppendText(g_boxText, g_folder);
 }
 
 int RunProgram(HINSTANCE instance) {

@@ -102,6 +102,7 @@ void PrepareDetailsEdits(HWND window) {
     SendDlgItemMessageA(window, IDC_CALLBACK, EM_LIMITTEXT, CALLBACK_SIZE - 1, 0);
     Subclass(window, IDC_FROM, DetailsEditProc);
     Subclass(window, IDC_CALLBACK, DetailsEditProc);
+    LimitEdit(window, IDC_PHONE, PHONE_READ_SIZE - 1);
 }
 
 INT_PTR OnInitDialog(HWND window) {

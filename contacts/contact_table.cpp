@@ -130,3 +130,37 @@ ContactEntry GetContact(const ContactTable& table, int row) {
     if (row < 0 || row >= table.count || row >= MAX_CONTACTS) return {"", -1};
     return {table.numbers[row], table.carriers[row]};
 }
+
+namespace {
+
+// The same contact as slot `slot` of `other`: name, number and carrier all equal.
+bool HoldsSlot(const ContactTable& table, int count, const ContactTable& other, int slot) {
+    for (int i = 0; i < count && i < MAX_CONTACTS; ++i)
+        if (CompareNames(table.names[i], other.names[slot]) == 0 &&
+            std::strncmp(table.numbers[i], other.numbers[slot], NUMBER_SIZE) == 0 &&
+            table.carriers[i] == other.carriers[slot])
+            return true;
+    return false;
+}
+
+bool Lacks(const ContactTable& book, const ContactTable& other, int slot) {
+    return !HoldsSlot(book, book.count, other, slot) && !HoldsSlot(other, slot, other, slot);
+}
+
+}  // namespace
+
+int CountMissingContacts(const ContactTable& book, const ContactTable& other) {
+    int missing = 0;
+    for (int slot = 0; slot < other.count && slot < MAX_CONTACTS; ++slot)
+        if (Lacks(book, other, slot)) ++missing;
+    return missing;
+}
+
+int AddMissingContacts(ContactTable& book, const ContactTable& other) {
+    int notAdded = 0;
+    for (int slot = 0; slot < other.count && slot < MAX_CONTACTS; ++slot)
+        if (!HoldsSlot(book, book.count, other, slot) &&
+            !AddContact(book, other.names[slot], other.numbers[slot], other.carriers[slot]))
+            ++notAdded;
+    return notAdded;
+}

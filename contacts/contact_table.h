@@ -30,3 +30,10 @@ void RemoveContact(ContactTable& table, int row);
 
 // The number and carrier of a live row; an empty number and carrier -1 outside 0..count-1.
 ContactEntry GetContact(const ContactTable& table, int row);
+
+// Contacts of `other` that `book` lacks, each counted once: only exact duplicates (name, number and carrier)
+// are the same contact.
+int CountMissingContacts(const ContactTable& book, const ContactTable& other);
+
+// Adds those contacts to the book; returns how many of them the full table could not take.
+int AddMissingContacts(ContactTable& book, const ContactTable& other);

@@ -55,5 +55,7 @@ SendOutcome RunSendCommand(GatewayRequest& request, UserDetails& details, const 
 
     EncodeMessage(request, message);
     SetPhoneNumber(request, phone);
-    return Box(deliver(request), TITLE_STATUS, true);
+    // After a failure the user sends the same message again, so it stays.
+    const char* status = deliver(request);
+    return Box(status, TITLE_STATUS, std::strcmp(status, STATUS_SENT) == 0);
 }

@@ -24,7 +24,7 @@ struct SendFields {
     int carrierPosition;
 };
 
-// The box the window shows, and whether it then empties the message and shows a count of 0.
+// The box the window shows, and whether it then empties the message and shows a count of 0 (only once sent).
 struct SendOutcome {
     char text[80];
     const char* title;

@@ -8,7 +8,8 @@
 int main(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error)) {
+    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error) ||
+        !ReadWctpCredentials(options.relay, options.relay.wctp, error)) {
         std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE;
         return 2;
     }

@@ -1,10 +1,11 @@
 // The gateway's command line.
 #include "paging_gateway/options.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef PAGING_GATEWAY_MAIL
-#define RELAY_KINDS "SNPP or e-mail"
+#define RELAY_KINDS "SNPP, e-mail or WCTP"
 #define MAIL_USAGE                                                                                            \
     "  --mail-from ADDRESS      e-mail relays: the sender's address\n"                                        \
     "  --mail-to TEMPLATE       e-mail relays: the recipient, {phone} standing for the phone number\n"       \
@@ -12,11 +13,18 @@
     "  --smtp-user USER         log in as USER (or set PAGING_GATEWAY_SMTP_USER); the password comes\n"       \
     "                           from PAGING_GATEWAY_SMTP_PASSWORD only, so it never shows in a process list\n" \
     "  --smtp-tls               insist on STARTTLS (without it, STARTTLS whenever the server offers it)\n"
-#define URL_USAGE "snpp://HOST[:PORT] (port 444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465)"
+#define URL_USAGE                                                                                             \
+    "snpp://HOST[:PORT] (port 444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465),\n"                  \
+    "                           wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
+#define CA_USAGE                                                                                              \
+    "  --ca-file FILE           WCTP over HTTPS: trust only the certificate authorities in FILE (PEM)\n"      \
+    "                           rather than the system's\n"
 #else
-#define RELAY_KINDS "SNPP (this Windows build has no e-mail relay: it is built without libcurl)"
+#define RELAY_KINDS "SNPP or WCTP (this Windows build has no e-mail relay: it is built without libcurl)"
 #define MAIL_USAGE ""
-#define URL_USAGE "snpp://HOST[:PORT] (port 444)"
+#define URL_USAGE \
+    "snpp://HOST[:PORT] (port 444), wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
+#define CA_USAGE ""
 #endif
 
 const char GATEWAY_USAGE[] =
@@ -37,12 +45,23 @@ const char GATEWAY_USAGE[] =
     "  --spool DIR              where pages wait (default paging_gateway.spool); refused ones go to\n"
     "                           DIR/failed, each with the upstream's reply beside it\n"
     MAIL_USAGE
+    "  --wctp-enterprise        WCTP: send pages as an enterprise host (wctp-SubmitRequest, the security\n"
+    "                           code as securityCode) rather than as a transient client (the code as\n"
+    "                           miscInfo); the sender id and security code come from the environment only:\n"
+    "                           PAGING_GATEWAY_WCTP_SENDER and PAGING_GATEWAY_WCTP_SECURITY_CODE\n"
+    CA_USAGE
+    "  --wctp-poll S            WCTP: ask after a page's delivery every S seconds (default 60), or less\n"
+    "                           often when the network asks for that\n"
+    "  --wctp-receipts S        WCTP: keep asking for S seconds after a page went (default 3600; 0: never)\n"
     "  --status-allow CIDR      let addresses in CIDR (e.g. 192.168.1.0/24) see /status, /status.json and\n"
     "                           /metrics (loopback always can); repeatable\n"
     "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
     "  --ledger-days N          and of no page older than N days (default 30)\n"
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
-    "                           up to 5 minutes)\n"
+    "                           up to --retry-most)\n"
+    "  --retry-most MS          longest wait between tries (default 300000, 5 minutes)\n"
+    "  --sessions N             connections to each upstream at once (default 4, at most 64); each\n"
+    "                           pager's pages still leave in the order they came\n"
     "  --upstream-timeout MS    longest wait for a connection or a reply (default 30000)\n"
     "  --help                   show this text\n";
 
@@ -139,12 +158,32 @@ bool CheckMail(const RelaySettings& relay, std::string& error) {
     return true;
 }
 
+bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) {
+#ifdef _WIN32
+    (void)wctp;
+    error = "--ca-file " + path +
+            ": this Windows build checks certificates through the Windows certificate store; add the authority "
+            "there";
+    return false;
+#else
+    std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot read the --ca-file " + PrintableText(path);
+        return false;
+    }
+    std::fclose(file);
+    wctp.caFile = path;
+    return true;
+#endif
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
     static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
                                              "--spool",     "--mail-from", "--mail-to", "--smtp-user",
-                                             "--retry-first", "--upstream-timeout", "--status-allow",
+                                             "--retry-first", "--retry-most", "--upstream-timeout", "--sessions",
+                                             "--ca-file",   "--wctp-poll", "--wctp-receipts", "--status-allow",
                                              "--ledger-pages", "--ledger-days"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -158,6 +197,10 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
         }
         if (option == "--smtp-tls") {
             options.relay.mail.requireTls = true;
+            continue;
+        }
+        if (option == "--wctp-enterprise") {
+            options.relay.wctp.enterprise = true;
             continue;
         }
         bool known = false;
@@ -204,6 +247,22 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
             options.relay.mail.toTemplate = value;
         } else if (option == "--smtp-user") {
             options.relay.mail.user = value;
+        } else if (option == "--sessions") {
+            if (!ParseNumber(value, 64, number)) {
+                error = "--sessions needs a number of connections (1-64): " + value;
+                return false;
+            }
+            options.relay.sessions = static_cast<int>(number);
+        } else if (option == "--ca-file") {
+            if (!UseCaFile(value, options.relay.wctp, error)) return false;
+        } else if (option == "--wctp-poll" || option == "--wctp-receipts") {
+            const bool poll = option == "--wctp-poll";
+            if (!(value == "0" && !poll) && !ParseNumber(value, 7 * 24 * 3600, number)) {
+                error = option + " needs seconds (" + (poll ? "1" : "0") + "-604800): " + value;
+                return false;
+            }
+            (poll ? options.relay.wctp.pollMilliseconds : options.relay.wctp.receiptMilliseconds) =
+                (value == "0" ? 0 : number) * 1000;
         } else if (option == "--status-allow") {
             AddressRange range;
             if (!ParseAddressRange(value, range)) {
@@ -225,8 +284,9 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
                 error = option + " needs milliseconds (1-300000): " + value;
                 return false;
             }
-            (option == "--retry-first" ? options.relay.retryFirstMilliseconds : options.relay.timeoutMilliseconds) =
-                number;
+            (option == "--retry-first"  ? options.relay.retryFirstMilliseconds
+             : option == "--retry-most" ? options.relay.retryMostMilliseconds
+                                        : options.relay.timeoutMilliseconds) = number;
         }
     }
     return CheckMail(options.relay, error);
@@ -242,5 +302,28 @@ bool ReadMailCredentials(MailSettings& mail, std::string& error) {
         return false;
     }
     mail.password = password;
+    return true;
+}
+
+bool ReadWctpCredentials(const RelaySettings& relay, WctpSettings& wctp, std::string& error) {
+    bool used = false;
+    for (const RelayRoute& route : relay.routes) used = used || route.url.kind == UpstreamKind::Wctp;
+    if (!used) return true;
+    const char* sender = std::getenv(WCTP_SENDER_VARIABLE);
+    const char* code = std::getenv(WCTP_SECURITY_CODE_VARIABLE);
+    if (sender == nullptr || *sender == 0) {
+        error = std::string("a WCTP relay needs its sender id in ") + WCTP_SENDER_VARIABLE;
+        return false;
+    }
+    wctp.senderId = sender;
+    wctp.securityCode = code ? code : "";
+    // Both go into the XML as given, so nothing in them may need more than escaping; the code is never shown.
+    for (const std::string* value : {&wctp.senderId, &wctp.securityCode})
+        for (char c : *value)
+            if (c < 0x20 || c > 0x7E) {
+                error = std::string("only printable ASCII is taken in ") +
+                        (value == &wctp.senderId ? WCTP_SENDER_VARIABLE : WCTP_SECURITY_CODE_VARIABLE);
+                return false;
+            }
     return true;
 }

@@ -25,9 +25,17 @@ extern const char GATEWAY_USAGE[];
 constexpr const char SMTP_USER_VARIABLE[] = "PAGING_GATEWAY_SMTP_USER";
 constexpr const char SMTP_PASSWORD_VARIABLE[] = "PAGING_GATEWAY_SMTP_PASSWORD";
 
+// The environment variables holding the WCTP sender id and security code.
+constexpr const char WCTP_SENDER_VARIABLE[] = "PAGING_GATEWAY_WCTP_SENDER";
+constexpr const char WCTP_SECURITY_CODE_VARIABLE[] = "PAGING_GATEWAY_WCTP_SECURITY_CODE";
+
 // False, with the reason in `error`, for an unknown option or a bad or missing value.
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error);
 
 // Takes the SMTP user (unless --smtp-user gave one) and password from the environment; false when a user
 // has no password.
 bool ReadMailCredentials(MailSettings& mail, std::string& error);
+
+// Takes the WCTP sender id and security code from the environment when a route is WCTP; false when the
+// sender id is missing or either holds more than printable ASCII.
+bool ReadWctpCredentials(const RelaySettings& relay, WctpSettings& wctp, std::string& error);

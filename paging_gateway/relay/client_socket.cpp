@@ -128,6 +128,7 @@ bool ClientSocket::SendAll(const std::string& bytes, std::string& error) {
 
 bool ClientSocket::ReadLine(long timeoutMilliseconds, std::string& line, std::string& error) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    timedOut_ = false;
     for (;;) {
         const size_t newline = buffered_.find('\n');
         if (newline != std::string::npos) {
@@ -143,6 +144,7 @@ bool ClientSocket::ReadLine(long timeoutMilliseconds, std::string& line, std::st
         const long left = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
         if (left <= 0 || !WaitFor(handle_, false, left)) {
+            timedOut_ = true;
             error = "no reply within " + std::to_string(timeoutMilliseconds) + " ms";
             return false;
         }

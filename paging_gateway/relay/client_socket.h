@@ -20,8 +20,12 @@ public:
     // One line without its CR LF (or LF); false at a time-out, a closed connection or a line over 4 KiB.
     bool ReadLine(long timeoutMilliseconds, std::string& line, std::string& error);
 
+    // Whether the last ReadLine failed for want of time.
+    bool TimedOut() const { return timedOut_; }
+
 private:
     SocketHandle handle_{};
     bool open_ = false;
     std::string buffered_;
+    bool timedOut_ = false;
 };

@@ -1,4 +1,4 @@
-// Hands a page to a paging network as one e-mail, through libcurl's SMTP (STARTTLS, login).
+// Hands pages to a paging network as e-mails, several to a connection, through libcurl's SMTP (STARTTLS, login).
 #include "paging_gateway/relay/mail.h"
 
 #include <curl/curl.h>
@@ -12,7 +12,8 @@ namespace {
 const char HEX[] = "0123456789ABCDEF";
 const char CHARSET[] = "windows-1252";  // the program's single-byte ANSI text
 const size_t MAX_ENCODED_LINE = 75;     // quoted-printable lines stay within 76 with the soft break's "="
-const size_t MAX_ENCODED_WORD_TEXT = 40;
+const size_t MAX_ENCODED_WORD_TEXT = 40;  // with "=?windows-1252?Q?" and "?=": 59, within 75
+const size_t MAX_HEADER_LINE = 78;
 
 void AppendHex(std::string& out, unsigned char byte, char escape) {
     out += escape;
@@ -31,9 +32,8 @@ bool IsPlainHeaderText(const std::string& text) {
     return text.find("=?") == std::string::npos;
 }
 
-// A header value that any bytes survive: RFC 2047 encoded words, folded, when plain ASCII will not do.
-std::string HeaderValue(const std::string& text) {
-    if (IsPlainHeaderText(text)) return text;
+// Encoded words (RFC 2047) any bytes survive, each no longer than 75 characters and on a line of its own.
+std::string EncodedWords(const std::string& text) {
     std::string folded, word;
     auto flush = [&] {
         if (!folded.empty()) folded += "\r\n ";
@@ -51,6 +51,34 @@ std::string HeaderValue(const std::string& text) {
             AppendHex(word, byte, '=');
     }
     if (!word.empty() || folded.empty()) flush();
+    return folded;
+}
+
+// "Name: value" folded at blanks so that no line passes 78 characters; a value that plain ASCII cannot
+// carry, or that has no blank where it must break, goes as encoded words instead.
+std::string HeaderField(const std::string& name, const std::string& text) {
+    const std::string start = name + ": ";
+    if (!IsPlainHeaderText(text)) return start + EncodedWords(text);
+    if (start.size() + text.size() <= MAX_HEADER_LINE) return start + text;
+    if (text.find("  ") != std::string::npos || text.front() == ' ' || text.back() == ' ')
+        return start + EncodedWords(text);
+    std::string folded = start;
+    size_t lineLength = start.size();
+    bool fresh = true;  // nothing on this line yet but the name
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find(' ', at + 1);
+        if (end == std::string::npos) end = text.size();
+        const std::string piece = text.substr(at, end - at);  // a word, with the blank before it after the first
+        if (lineLength + piece.size() > MAX_HEADER_LINE && !fresh) {
+            folded += "\r\n";
+            lineLength = 0;
+        }
+        if (lineLength + piece.size() > MAX_HEADER_LINE) return start + EncodedWords(text);
+        folded += piece;
+        lineLength += piece.size();
+        fresh = false;
+        at = end;
+    }
     return folded;
 }
 
@@ -113,26 +141,20 @@ size_t ReadUpload(char* buffer, size_t size, size_t count, void* state) {
 struct ServerReplies {
     std::string last;
     std::string lastRefusal;  // the last 4xx or 5xx: after a refusal the goodbye comes last
+    bool mailBegun = false;   // MAIL FROM went out: what follows is about this mail, not the connection
 };
 
 // Keeps the server's replies, so a refusal is reported in the server's own words.
 int KeepServerReply(CURL*, curl_infotype type, char* data, size_t size, void* replies) {
+    ServerReplies& kept = *static_cast<ServerReplies*>(replies);
+    if (type == CURLINFO_HEADER_OUT && size >= 10 && memcmp(data, "MAIL FROM:", 10) == 0) kept.mailBegun = true;
     if (type != CURLINFO_HEADER_IN) return 0;
     std::string line(data, size);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.empty()) return 0;
-    ServerReplies& kept = *static_cast<ServerReplies*>(replies);
     kept.last = PrintableText(line);
     if (line[0] == '4' || line[0] == '5') kept.lastRefusal = kept.last;
     return 0;
-}
-
-// Refusals of the page itself (the sender, the recipient, the message) are final; a refused login, failed
-// TLS or a lost connection is the gateway's or the network's trouble, and the page waits for it to pass.
-Outcome Judge(CURLcode result, long lastCode) {
-    if (result == CURLE_OK) return Outcome::Delivered;
-    const bool pageRefused = result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR || result == CURLE_UPLOAD_FAILED;
-    return pageRefused && lastCode >= 500 && lastCode <= 599 ? Outcome::Permanent : Outcome::Temporary;
 }
 
 }  // namespace
@@ -158,61 +180,89 @@ std::string MailSubject(const Page& page) {
 
 std::string MailText(const MailSettings& settings, const std::string& recipient, const Page& page) {
     return "Date: " + DateHeader() + "\r\nFrom: <" + settings.from + ">\r\nTo: <" + recipient +
-           ">\r\nSubject: " + HeaderValue(MailSubject(page)) +
+           ">\r\n" + HeaderField("Subject", MailSubject(page)) +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=" + CHARSET +
            "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + QuotedPrintable(page.message);
 }
 
+// Once the mail is under way, the server's reply code decides: any 5xx refuses the page for good (the
+// sender, the recipient, or the text after it went: libcurl calls that last one a weird server reply), a 4xx
+// has this page wait; 421 closes the connection whatever the command was. Before it (a greeting, TLS, the
+// login) and without a reply, the trouble is the network's or the gateway's, and every page waits for it.
+Delivery MailVerdict(bool performed, long code, bool mailBegun, const std::string& text) {
+    if (performed) return {Outcome::Delivered, text, Scope::Page};
+    if (!mailBegun || code == 421 || code < 400 || code > 599) return {Outcome::Temporary, text, Scope::Upstream};
+    return {code >= 500 ? Outcome::Permanent : Outcome::Temporary, text, Scope::Page};
+}
+
 void StartMail() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
-Delivery SendMailPage(const UpstreamUrl& url, const MailSettings& settings, const Page& page,
-                      long timeoutMilliseconds) {
+MailSession::MailSession(const UpstreamUrl& url, const MailSettings& settings, long timeoutMilliseconds)
+    : url_(url), settings_(settings), timeoutMilliseconds_(timeoutMilliseconds) {}
+
+MailSession::~MailSession() { Close(); }
+
+void MailSession::Close() {
+    // libcurl says goodbye to a kept connection as the handle goes.
+    if (curl_ != nullptr) curl_easy_cleanup(static_cast<CURL*>(curl_));
+    curl_ = nullptr;
+}
+
+Delivery MailSession::Send(const Page& page) {
     std::string recipient;
-    if (!MailRecipient(settings.toTemplate, page, recipient))
-        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot stand in an address"};
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) return {Outcome::Temporary, "libcurl could not start"};
-    const std::string text = MailText(settings, recipient, page);
+    if (!MailRecipient(settings_.toTemplate, page, recipient))
+        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot stand in an address",
+                Scope::Page};
+    if (curl_ == nullptr && !Start()) return {Outcome::Temporary, "libcurl could not start"};
+    CURL* curl = static_cast<CURL*>(curl_);
+    const std::string text = MailText(settings_, recipient, page);
     Upload upload{&text, 0};
     ServerReplies replies;
     char error[CURL_ERROR_SIZE] = "";
     curl_slist* recipients = curl_slist_append(nullptr, ("<" + recipient + ">").c_str());
-    const std::string address = (url.implicitTls ? "smtps://" : "smtp://") + url.host + ":" + std::to_string(url.port);
-
-    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, ("<" + settings.from + ">").c_str());
     curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
     curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE, static_cast<long>(text.size()));
-    if (!url.implicitTls)
-        curl_easy_setopt(curl, CURLOPT_USE_SSL, settings.requireTls ? CURLUSESSL_ALL : CURLUSESSL_TRY);
-    if (!settings.user.empty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, settings.user.c_str());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, settings.password.c_str());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &replies);
+
+    const CURLcode result = curl_easy_perform(curl);
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_slist_free_all(recipients);
+
+    if (result == CURLE_OK) return MailVerdict(true, code, replies.mailBegun, replies.last);
+    std::string why = *error ? error : curl_easy_strerror(result);
+    if (!replies.lastRefusal.empty()) why += ": " + replies.lastRefusal;
+    return MailVerdict(false, code, replies.mailBegun, PrintableText(why));
+}
+
+bool MailSession::Start() {
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) return false;
+    curl_ = curl;
+    const std::string address =
+        (url_.implicitTls ? "smtps://" : "smtp://") + url_.host + ":" + std::to_string(url_.port);
+    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, ("<" + settings_.from + ">").c_str());
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+    if (!url_.implicitTls)
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, settings_.requireTls ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+    if (!settings_.user.empty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, settings_.user.c_str());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, settings_.password.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMilliseconds);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMilliseconds_);
     // No byte either way for that long is a server that stopped answering; and a whole mail is a few hundred
     // bytes, so a session longer than a handful of replies' time-outs is stuck too.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, timeoutMilliseconds / 1000));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMilliseconds * 4);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, timeoutMilliseconds_ / 1000));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMilliseconds_ * 4);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // signals cannot reach a worker thread safely
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerReply);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &replies);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);  // feeds KeepServerReply; prints nothing itself
-
-    const CURLcode result = curl_easy_perform(curl);
-    long lastCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &lastCode);
-    curl_slist_free_all(recipients);
-    curl_easy_cleanup(curl);
-
-    const Outcome outcome = Judge(result, lastCode);
-    if (outcome == Outcome::Delivered) return {outcome, replies.last};
-    std::string why = *error ? error : curl_easy_strerror(result);
-    if (!replies.lastRefusal.empty()) why += ": " + replies.lastRefusal;
-    return {outcome, PrintableText(why)};
+    return true;
 }

@@ -1,15 +1,18 @@
-// Relays spooled pages to their upstream paging networks, one worker thread per upstream.
+// Relays spooled pages to their upstream paging networks: per upstream a few sessions, in order per pager.
 #include "paging_gateway/relay/relay.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <list>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "paging_gateway/intake/server.h"
 #include "paging_gateway/relay/snpp.h"
+#include "paging_gateway/relay/wctp.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -17,19 +20,29 @@
 using Clock = std::chrono::steady_clock;
 
 struct Relay::Item {
-    std::string name;  // the spool file
+    std::string name;   // the spool file
+    std::string pager;  // whose pages keep their order
     Page page;
+    bool sending = false;
 };
 
-// One upstream: its pages in arrival order, and how long it has to be left alone after a failure.
+// A pager whose last page was refused for now: its pages wait till `due`.
+struct Waiting {
+    long backoffMilliseconds = 0;
+    Clock::time_point due;
+};
+
+// One upstream: its pages in arrival order, the pagers waiting out a refusal, and how long the whole
+// upstream has to be left alone after it failed.
 struct Relay::Lane {
     UpstreamUrl url;
     std::mutex mutex;
     std::condition_variable wake;
-    std::deque<Item> queue;
+    std::list<Item> queue;  // a list, so an item being sent stays put while others come and go
+    std::map<std::string, Waiting> waiting;
     long backoffMilliseconds = 0;
     Clock::time_point due = Clock::now();
-    std::thread worker;
+    std::vector<std::thread> workers;
 };
 
 namespace {
@@ -43,18 +56,47 @@ std::string Describe(const Page& page, const std::string& name) {
     return std::string(page.carrier->displayName) + " page " + name + " to " + QuoteText(page.phoneNumber);
 }
 
-}  // namespace
+const char PAGE_SUFFIX[] = ".page";
 
-Delivery DeliverPage(const RelaySettings& settings, const UpstreamUrl& url, const Page& page) {
-#ifdef PAGING_GATEWAY_MAIL
-    if (url.kind == UpstreamKind::Smtp) return SendMailPage(url, settings.mail, page, settings.timeoutMilliseconds);
-#endif
-    if (url.kind == UpstreamKind::Snpp) return SendSnppPage(url, page, settings.timeoutMilliseconds);
-    return {Outcome::Temporary, "this build relays SNPP only"};
+std::string IdOf(const std::string& name) { return name.substr(0, name.size() - (sizeof PAGE_SUFFIX - 1)); }
+
+std::string PagerOf(const Page& page) {
+    std::string pager;
+    return PagerIdOf(page.phoneNumber, pager) ? pager : page.phoneNumber;
 }
 
-Relay::Relay(const RelaySettings& settings, Spool& spool, std::ostream& out)
-    : settings_(settings), spool_(spool), out_(out) {
+long MillisecondsUntil(Clock::time_point when) {
+    return std::max(0L, static_cast<long>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count()));
+}
+
+// Only a Windows gateway, built without libcurl, meets an e-mail route here, and its options refuse one.
+Delivery Unrelayable(const UpstreamUrl&, const RelaySettings&, const Page&, long) {
+    return {Outcome::Temporary, "this build cannot relay by e-mail"};
+}
+
+}  // namespace
+
+std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, const UpstreamUrl& url) {
+    const long timeout = settings.timeoutMilliseconds;
+    // A kind that sends each page as one request of its own needs no session: `alone(ItsSendFunction)`.
+    const auto alone = [&](Delivery (*send)(const UpstreamUrl&, const RelaySettings&, const Page&, long)) {
+        return std::make_unique<EachPageAlone>(
+            [send, url, settings, timeout](const Page& page) { return send(url, settings, page, timeout); });
+    };
+#ifdef PAGING_GATEWAY_MAIL
+    if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
+#endif
+    if (url.kind == UpstreamKind::Snpp) return std::make_unique<SnppSession>(url, timeout);
+    if (url.kind == UpstreamKind::Wctp) return alone(SendWctpPage);
+    return alone(Unrelayable);
+}
+
+long NextBackoff(long current, long first, long most) { return current == 0 ? first : std::min(current * 2, most); }
+
+Relay::Relay(const RelaySettings& settings, Spool& spool, std::ostream& out, PageEvents* events)
+    : settings_(settings), spool_(spool), out_(out), events_(events) {
+    settings_.sessions = std::max(1, settings_.sessions);
     for (const RelayRoute& route : settings_.routes) {
         bool known = false;
         for (const auto& lane : lanes_) known = known || lane->url.text == route.url.text;
@@ -78,7 +120,13 @@ Relay::Lane* Relay::LaneFor(const Carrier* carrier) {
     return nullptr;
 }
 
-bool Relay::Take(const Page& page, std::string& reason) {
+void Relay::Queue(Lane& lane, const std::string& name, const Page& page) {
+    std::lock_guard<std::mutex> lock(lane.mutex);
+    lane.queue.push_back({name, PagerOf(page), page});
+    lane.wake.notify_all();
+}
+
+bool Relay::Take(const Page& page, const std::string& client, std::string& id, std::string& reason) {
     Lane* lane = LaneFor(page.carrier);
     if (lane == nullptr) {
         reason = std::string("no relay for ") + page.carrier->displayName;
@@ -89,9 +137,34 @@ bool Relay::Take(const Page& page, std::string& reason) {
         reason = "cannot write the page to the spool: " + error;
         return false;
     }
-    std::lock_guard<std::mutex> lock(lane->mutex);
-    lane->queue.push_back({name, page});
-    lane->wake.notify_one();
+    id = IdOf(name);
+    if (events_ != nullptr) events_->Received(id, page, client, lane->url.text);
+    Queue(*lane, name, page);
+    return true;
+}
+
+bool Relay::SendAgain(const std::string& id, const std::string& who, std::string& error) {
+    // The id becomes part of a path: digits only.
+    if (id.empty() || id.size() > 40 || id.find_first_not_of("0123456789") != std::string::npos) {
+        error = "no failed page " + QuoteText(id);
+        return false;
+    }
+    const std::string name = id + PAGE_SUFFIX;
+    Page page;
+    std::string problem;
+    if (!spool_.Load("failed/" + name, page, problem)) {
+        error = "failed page " + id + ": " + problem;
+        return false;
+    }
+    Lane* lane = LaneFor(page.carrier);
+    if (lane == nullptr) {
+        error = std::string("no relay for ") + page.carrier->displayName;
+        return false;
+    }
+    if (!spool_.Restore(name, error)) return false;
+    if (events_ != nullptr) events_->SentAgain(id, who);
+    Print("sending again: " + Describe(page, name) + ", as " + who + " asked");
+    if (started_) Queue(*lane, name, page);  // before Start, Start finds it in the spool
     return true;
 }
 
@@ -108,11 +181,11 @@ void Relay::Start() {
             Print("kept: " + Describe(page, name) + ": no relay for " + page.carrier->displayName);
             continue;
         }
-        lane->queue.push_back({name, page});
+        lane->queue.push_back({name, PagerOf(page), page});
     }
     for (const auto& lane : lanes_) {
         Lane& each = *lane;
-        each.worker = std::thread([this, &each] { Work(each); });
+        for (int i = 0; i < settings_.sessions; ++i) each.workers.emplace_back([this, &each] { Work(each); });
     }
     started_ = true;
 }
@@ -125,42 +198,102 @@ void Relay::Stop() {
             std::lock_guard<std::mutex> lock(lane->mutex);
             lane->wake.notify_all();
         }
-        if (lane->worker.joinable()) lane->worker.join();
+        for (std::thread& worker : lane->workers)
+            if (worker.joinable()) worker.join();
     }
     started_ = false;
 }
 
-void Relay::Work(Lane& lane) {
-    std::unique_lock<std::mutex> lock(lane.mutex);
-    for (;;) {
-        while (!stopping_ && (lane.queue.empty() || Clock::now() < lane.due)) {
-            if (lane.queue.empty())
-                lane.wake.wait(lock);
-            else
-                lane.wake.wait_until(lock, lane.due);
-        }
-        if (stopping_) return;
-        const Item item = lane.queue.front();
-        lock.unlock();
-        const Delivery delivery = DeliverPage(settings_, lane.url, item.page);
-        const long backoff = delivery.outcome == Outcome::Temporary ? NextBackoff(lane.backoffMilliseconds) : 0;
-        Settle(lane, item, delivery, backoff);
-        lock.lock();
-        // After a temporary failure the whole upstream waits and the page keeps its place, so pages still go
-        // out in the order they came.
-        lane.backoffMilliseconds = backoff;
-        if (backoff > 0)
-            lane.due = Clock::now() + std::chrono::milliseconds(backoff);
-        else
-            lane.queue.pop_front();
+namespace {
+
+// The first page whose pager has no page on the way and is not waiting out a refusal, so each pager's pages
+// leave in the order they came; with none, `wakeAt` says when one may be ready.
+template <typename Lane>
+auto NextReady(Lane& lane, Clock::time_point& wakeAt) {
+    const Clock::time_point now = Clock::now();
+    wakeAt = Clock::time_point::max();
+    if (now < lane.due) {
+        wakeAt = lane.due;
+        return lane.queue.end();
     }
+    std::unordered_set<std::string> seen;
+    for (auto item = lane.queue.begin(); item != lane.queue.end(); ++item) {
+        if (!seen.insert(item->pager).second || item->sending) continue;
+        const auto waiting = lane.waiting.find(item->pager);
+        if (waiting != lane.waiting.end() && now < waiting->second.due) {
+            wakeAt = std::min(wakeAt, waiting->second.due);
+            continue;
+        }
+        return item;
+    }
+    return lane.queue.end();
 }
 
-long Relay::NextBackoff(long current) const {
-    return current == 0 ? settings_.retryFirstMilliseconds : std::min(current * 2, settings_.retryMostMilliseconds);
+}  // namespace
+
+void Relay::Work(Lane& lane) {
+    const std::unique_ptr<UpstreamSession> session = OpenSession(settings_, lane.url);
+    bool kept = false;  // the session may hold a connection
+    std::unique_lock<std::mutex> lock(lane.mutex);
+    while (!stopping_) {
+        Clock::time_point wakeAt;
+        const auto item = NextReady(lane, wakeAt);
+        if (item == lane.queue.end()) {
+            if (kept) {
+                // Nothing to send now: no connection is held open while waiting.
+                lock.unlock();
+                session->Close();
+                kept = false;
+                lock.lock();
+            } else if (wakeAt == Clock::time_point::max()) {
+                lane.wake.wait(lock);
+            } else {
+                lane.wake.wait_until(lock, wakeAt);
+            }
+            continue;
+        }
+        item->sending = true;
+        lock.unlock();
+        const Delivery delivery = session->Send(item->page);
+        kept = true;
+        lock.lock();
+        const long retry = Reckon(lane, *item, delivery);
+        lock.unlock();
+        Settle(lane, *item, delivery, retry);
+        lock.lock();
+        if (delivery.outcome == Outcome::Temporary)
+            item->sending = false;
+        else
+            lane.queue.erase(item);
+        lane.wake.notify_all();
+    }
+    lock.unlock();
+    session->Close();
 }
 
-void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery, long backoff) {
+// The waits that follow an attempt, with the lane locked: a refusal of the page holds its pager's pages, a
+// failure of the upstream holds them all; an answer clears the upstream's wait. Gives the wait, or 0.
+long Relay::Reckon(Lane& lane, Item& item, const Delivery& delivery) {
+    const long first = settings_.retryFirstMilliseconds, most = settings_.retryMostMilliseconds;
+    if (delivery.outcome == Outcome::Temporary && delivery.scope == Scope::Upstream) {
+        // Sessions failing together count as one failure.
+        if (Clock::now() < lane.due) return MillisecondsUntil(lane.due);
+        lane.backoffMilliseconds = NextBackoff(lane.backoffMilliseconds, first, most);
+        lane.due = Clock::now() + std::chrono::milliseconds(lane.backoffMilliseconds);
+        return lane.backoffMilliseconds;
+    }
+    lane.backoffMilliseconds = 0;
+    if (delivery.outcome != Outcome::Temporary) {
+        lane.waiting.erase(item.pager);
+        return 0;
+    }
+    Waiting& waiting = lane.waiting[item.pager];
+    waiting.backoffMilliseconds = NextBackoff(waiting.backoffMilliseconds, first, most);
+    waiting.due = Clock::now() + std::chrono::milliseconds(waiting.backoffMilliseconds);
+    return waiting.backoffMilliseconds;
+}
+
+void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery, long retry) {
     const std::string what = Describe(item.page, item.name) + " via " + lane.url.text + ": " + delivery.reply;
     std::string error;
     switch (delivery.outcome) {
@@ -171,9 +304,13 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
                 Print("relayed: " + what + "; cannot remove it from the spool (" + error +
                       "), so a restart sends it again");
             break;
-        case Outcome::Temporary: Print("retrying in " + Seconds(backoff) + ": " + what); break;
+        case Outcome::Temporary:
+            Print("retrying in " + Seconds(retry) + (delivery.scope == Scope::Page ? " (this pager only): " : ": ") +
+                  what);
+            break;
         case Outcome::Permanent: Fail(item.name, delivery.reply, what); break;
     }
+    if (events_ != nullptr) events_->Attempted(IdOf(item.name), lane.url.text, delivery, retry);
 }
 
 void Relay::Fail(const std::string& name, const std::string& reason, const std::string& what) {

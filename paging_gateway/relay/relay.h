@@ -1,4 +1,4 @@
-// Relays spooled pages to their upstream paging networks, one worker thread per upstream.
+// Relays spooled pages to their upstream paging networks: per upstream a few sessions, in order per pager.
 #pragma once
 
 #include <atomic>
@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "paging_gateway/relay/page_events.h"
+#include "paging_gateway/relay/session.h"
 #include "paging_gateway/spool/spool.h"
-#include "paging_gateway/relay/upstream.h"
 
 struct RelayRoute {
     std::string carrier;  // a carrier's display name; empty: every carrier without a route of its own
@@ -18,29 +19,39 @@ struct RelayRoute {
 struct RelaySettings {
     std::vector<RelayRoute> routes;
     MailSettings mail;
+    WctpSettings wctp;
     long retryFirstMilliseconds = 2000;
     long retryMostMilliseconds = 5 * 60 * 1000;
     long timeoutMilliseconds = 30 * 1000;
+    int sessions = 4;  // connections to each upstream at once
 };
 
-// SNPP or SMTP, as the address says.
-Delivery DeliverPage(const RelaySettings& settings, const UpstreamUrl& url, const Page& page);
+// The one place that knows each kind of upstream: a new session for one worker.
+std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, const UpstreamUrl& url);
+
+// The wait after a failure, given the last one (0: none yet): the first wait, doubled each time up to the most.
+long NextBackoff(long current, long first, long most);
 
 class Relay {
 public:
-    Relay(const RelaySettings& settings, Spool& spool, std::ostream& out);
+    // `events` (may be null) hears of every page taken and every attempt.
+    Relay(const RelaySettings& settings, Spool& spool, std::ostream& out, PageEvents* events = nullptr);
     ~Relay();
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
-    // The server's page sink: true once the page is in the spool and queued; false, with the reason, when it
-    // has no route or cannot be written.
-    bool Take(const Page& page, std::string& reason);
+    // The server's page sink: true, with the page's id, once it is in the spool and queued; false, with the
+    // reason, when it has no route or cannot be written. `client` is the sender's address.
+    bool Take(const Page& page, const std::string& client, std::string& id, std::string& reason);
+
+    // Puts a failed page (failed/ID.page) back in the spool, behind its pager's waiting pages; `who` says who
+    // asked. False, with the reason, when there is no such page or it cannot go back.
+    bool SendAgain(const std::string& id, const std::string& who, std::string& error);
 
     // Queues what the spool already holds and starts the workers.
     void Start();
 
-    // Lets a delivery under way finish, then joins the workers; what is left stays in the spool.
+    // Lets deliveries under way finish, then joins the workers; what is left stays in the spool.
     void Stop();
 
 private:
@@ -48,9 +59,10 @@ private:
     struct Item;
 
     Lane* LaneFor(const Carrier* carrier);
+    void Queue(Lane& lane, const std::string& name, const Page& page);
     void Work(Lane& lane);
-    long NextBackoff(long current) const;
-    void Settle(const Lane& lane, const Item& item, const Delivery& delivery, long backoff);
+    long Reckon(Lane& lane, Item& item, const Delivery& delivery);
+    void Settle(const Lane& lane, const Item& item, const Delivery& delivery, long retry);
     // Moves a spool file to the failed folder with `reason` beside it, and says so.
     void Fail(const std::string& name, const std::string& reason, const std::string& what);
     void Print(const std::string& line);
@@ -58,7 +70,8 @@ private:
     RelaySettings settings_;
     Spool& spool_;
     std::ostream& out_;
+    PageEvents* events_;
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::atomic<bool> stopping_{false};
-    bool started_ = false;
+    std::atomic<bool> started_{false};
 };

@@ -1,27 +1,43 @@
-// Hands a page to a paging network over SNPP (RFC 1861).
+// Hands pages to a paging network over SNPP (RFC 1861), several pages to a session.
 #include "paging_gateway/relay/snpp.h"
+
+#include <algorithm>
+#include <chrono>
 
 #include "paging_gateway/relay/client_socket.h"
 
 namespace {
 
-struct Reply {
-    int code = 0;  // 0: no reply (time-out, closed connection, or not a reply line)
-    std::string text;
-};
+using Clock = std::chrono::steady_clock;
+using Reply = SnppSession::Reply;
+
+// A continued reply ("214-...") longer than this is a server talking without end, not a reply.
+const int MAX_REPLY_LINES = 64;
+// A goodbye is a courtesy: a silent server gets this long for it.
+const long MOST_QUIT_MILLISECONDS = 2000;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// One reply; a continued reply ("214-...") is read to its last line.
+// One reply, continuation lines and all, within one deadline.
 Reply ReadReply(ClientSocket& connection, long timeoutMilliseconds) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     Reply reply;
     std::string line, error;
-    do {
-        if (!connection.ReadLine(timeoutMilliseconds, line, error)) {
-            reply.text = error;
+    for (int lines = 0;; ++lines) {
+        if (lines == MAX_REPLY_LINES) {
+            reply.text = "a reply of more than " + std::to_string(MAX_REPLY_LINES) + " lines";
             return reply;
         }
-    } while (line.size() > 3 && line[3] == '-');
+        const long left = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        if (left <= 0 || !connection.ReadLine(left, line, error)) {
+            reply.text = left <= 0 || connection.TimedOut()
+                             ? "no reply within " + std::to_string(timeoutMilliseconds) + " ms"
+                             : error;
+            return reply;
+        }
+        if (line.size() <= 3 || line[3] != '-') break;
+    }
     if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]) ||
         (line.size() > 3 && line[3] != ' ')) {
         reply.text = "not an SNPP reply: " + PrintableText(line);
@@ -30,12 +46,6 @@ Reply ReadReply(ClientSocket& connection, long timeoutMilliseconds) {
     reply.code = std::stoi(line.substr(0, 3));
     reply.text = PrintableText(line);
     return reply;
-}
-
-// Only a 5xx to the page's own commands says the page itself will never go; anything else may pass.
-Delivery Refusal(const Reply& reply, bool pageCommand) {
-    const bool permanent = pageCommand && reply.code >= 500 && reply.code <= 599;
-    return {permanent ? Outcome::Permanent : Outcome::Temporary, reply.text};
 }
 
 }  // namespace
@@ -68,39 +78,88 @@ std::vector<std::string> SnppDataLines(const std::string& text) {
     return lines;
 }
 
-Delivery SendSnppPage(const UpstreamUrl& url, const Page& page, long timeoutMilliseconds) {
+// 4xx: the server ends the session (for any reason, so the page may pass on another); 5xx: this transaction
+// failed and the session goes on, 554 for a technical reason (a paging terminal down: try again), any other
+// for good (550: an invalid pager id or parameter). Anything before the page's commands, or no reply at all,
+// is the upstream's trouble.
+Delivery SnppVerdict(int code, const std::string& text, bool pageCommand) {
+    if (!pageCommand || code < 500 || code > 599) return {Outcome::Temporary, text, Scope::Upstream};
+    return {code == 554 ? Outcome::Temporary : Outcome::Permanent, text, Scope::Page};
+}
+
+SnppSession::SnppSession(const UpstreamUrl& url, long timeoutMilliseconds)
+    : url_(url), timeoutMilliseconds_(timeoutMilliseconds) {}
+
+SnppSession::~SnppSession() { Close(); }
+
+void SnppSession::Close() {
+    if (!connection_) return;
+    Step("QUIT", std::min(timeoutMilliseconds_, MOST_QUIT_MILLISECONDS));
+    connection_.reset();
+}
+
+bool SnppSession::Open(Delivery& failure) {
+    connection_ = std::make_unique<ClientSocket>();
+    std::string error;
+    if (!connection_->Connect(url_.host, url_.port, timeoutMilliseconds_, error)) {
+        connection_.reset();
+        failure = {Outcome::Temporary, error, Scope::Upstream};
+        return false;
+    }
+    const Reply greeting = ReadReply(*connection_, timeoutMilliseconds_);
+    if (greeting.code == 220) return true;
+    connection_.reset();
+    failure = SnppVerdict(greeting.code, greeting.text, false);
+    return false;
+}
+
+Reply SnppSession::Step(const std::string& command, long timeoutMilliseconds) {
+    std::string error;
+    if (!connection_->SendAll(command + "\r\n", error)) return Reply{0, error};
+    return ReadReply(*connection_, timeoutMilliseconds);
+}
+
+Delivery SnppSession::Refused(const Reply& reply, bool pageCommand) {
+    const Delivery verdict = SnppVerdict(reply.code, reply.text, pageCommand);
+    // A failed transaction leaves the session usable once reset; anything else leaves it in doubt.
+    if (verdict.scope != Scope::Page || Step("RESE", timeoutMilliseconds_).code != 250) connection_.reset();
+    return verdict;
+}
+
+Delivery SnppSession::Send(const Page& page) {
     std::string pagerId;
     if (!PagerIdOf(page.phoneNumber, pagerId))
-        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a pager id"};
-    ClientSocket connection;
-    std::string error;
-    if (!connection.Connect(url.host, url.port, timeoutMilliseconds, error)) return {Outcome::Temporary, error};
+        return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a pager id",
+                Scope::Page};
+    const bool kept = connection_ != nullptr;
+    Delivery failure{Outcome::Temporary, ""};
+    if (!kept && !Open(failure)) return failure;
+    bool unanswered = false;
+    const Delivery delivery = SendOnce(pagerId, page, unanswered);
+    // A kept session the server has since closed: nothing of this page was taken, so a new one may try. A
+    // silent server gets no second wait.
+    if (!kept || !unanswered) return delivery;
+    if (!Open(failure)) return failure;
+    return SendOnce(pagerId, page, unanswered);
+}
 
-    Reply reply = ReadReply(connection, timeoutMilliseconds);
-    if (reply.code != 220) return Refusal(reply, false);
-
-    // Each step: the command, then the reply it needs; a 5xx to any of them refuses the page.
-    auto step = [&](const std::string& command, int wanted) {
-        if (!connection.SendAll(command + "\r\n", error)) {
-            reply = Reply{0, error};
-            return false;
-        }
-        reply = ReadReply(connection, timeoutMilliseconds);
-        return reply.code == wanted;
-    };
-    if (!step("PAGE " + pagerId, 250)) return Refusal(reply, true);
+Delivery SnppSession::SendOnce(const std::string& pagerId, const Page& page, bool& unanswered) {
+    Reply reply = Step("PAGE " + pagerId, timeoutMilliseconds_);
+    unanswered = reply.code == 0 && !connection_->TimedOut();
+    if (reply.code != 250) return Refused(reply, true);
     const std::string text = SnppText(page);
     if (text.find_first_of("\r\n") == std::string::npos) {
-        if (!step("MESS " + text, 250)) return Refusal(reply, true);
+        reply = Step("MESS " + text, timeoutMilliseconds_);
+        if (reply.code != 250) return Refused(reply, true);
     } else {
-        if (!step("DATA", 354)) return Refusal(reply, true);
+        reply = Step("DATA", timeoutMilliseconds_);
+        if (reply.code != 354) return Refused(reply, true);
         std::string data;
         for (const std::string& line : SnppDataLines(text)) data += line + "\r\n";
-        if (!step(data + ".", 250)) return Refusal(reply, true);
+        reply = Step(data + ".", timeoutMilliseconds_);
+        if (reply.code != 250) return Refused(reply, true);
     }
-    if (!step("SEND", 250)) return Refusal(reply, true);
-    const std::string accepted = reply.text;
-    // The page has gone; a server that fumbles the goodbye changes nothing.
-    step("QUIT", 221);
-    return {Outcome::Delivered, accepted};
+    reply = Step("SEND", timeoutMilliseconds_);
+    if (reply.code != 250) return Refused(reply, true);
+    return {Outcome::Delivered, reply.text, Scope::Page};
 }

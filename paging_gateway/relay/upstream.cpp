@@ -14,10 +14,19 @@ constexpr Scheme SCHEMES[] = {
     {"snpp://", UpstreamKind::Snpp, false, 444},
     {"smtp://", UpstreamKind::Smtp, false, 25},
     {"smtps://", UpstreamKind::Smtp, true, 465},
+    {"wctp+http://", UpstreamKind::Wctp, false, 80},
+    {"wctp+https://", UpstreamKind::Wctp, true, 443},
 };
 
 bool IsHostByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+// Printable ASCII without blanks, quotes or a fragment; '%' escapes are passed on as written.
+bool IsPathText(const std::string& path) {
+    for (char c : path)
+        if (c <= 0x20 || c > 0x7E || c == '"' || c == '<' || c == '>' || c == '\\' || c == '#') return false;
+    return true;
 }
 
 }  // namespace
@@ -27,12 +36,24 @@ bool ParseUpstreamUrl(const std::string& text, UpstreamUrl& url, std::string& er
     for (const Scheme& candidate : SCHEMES)
         if (text.compare(0, std::string(candidate.prefix).size(), candidate.prefix) == 0) scheme = &candidate;
     if (scheme == nullptr) {
-        error = "relay address must start with snpp://, smtp:// or smtps://: " + PrintableText(text);
+        error = "relay address must start with snpp://, smtp://, smtps://, wctp+https:// or wctp+http://: " +
+                PrintableText(text);
         return false;
     }
     std::string rest = text.substr(std::string(scheme->prefix).size());
+    url.path.clear();
+    if (scheme->kind == UpstreamKind::Wctp) {
+        const size_t slash = rest.find('/');
+        if (slash != std::string::npos) url.path = rest.substr(slash);
+        rest = rest.substr(0, slash);
+        if (url.path.empty()) url.path = "/";
+        if (!IsPathText(url.path)) {
+            error = "bad path in relay address: " + PrintableText(text);
+            return false;
+        }
+    }
     if (!rest.empty() && rest.back() == '/') rest.pop_back();
-    if (rest.find('@') != std::string::npos) {
+    if (rest.find('@') != std::string::npos || url.path.find('@') != std::string::npos) {
         error = "put no credentials in the relay address; see --help for where they go";
         return false;
     }
@@ -59,7 +80,8 @@ bool ParseUpstreamUrl(const std::string& text, UpstreamUrl& url, std::string& er
         }
     url.kind = scheme->kind;
     url.implicitTls = scheme->implicitTls;
-    url.text = scheme->prefix + url.host + ":" + std::to_string(url.port);
+    url.text = scheme->prefix + url.host + ":" + std::to_string(url.port) +
+               (url.kind == UpstreamKind::Wctp ? url.path : std::string());
     return true;
 }
 

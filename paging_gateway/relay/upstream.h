@@ -5,18 +5,19 @@
 
 #include "paging_gateway/intake/page.h"
 
-enum class UpstreamKind { Snpp, Smtp };
+enum class UpstreamKind { Snpp, Smtp, Wctp };
 
 struct UpstreamUrl {
     UpstreamKind kind = UpstreamKind::Snpp;
-    bool implicitTls = false;  // smtps://
+    bool implicitTls = false;  // smtps://, wctp+https://
     std::string host;
     int port = 0;
-    std::string text;  // scheme://host:port, as printed
+    std::string path;  // WCTP: where to post, from its "/"
+    std::string text;  // scheme://host:port[/path], as printed
 };
 
-// snpp://HOST[:PORT] (444), smtp://HOST[:PORT] (25) or smtps://HOST[:PORT] (465); credentials in the
-// address are refused, since it is printed.
+// snpp://HOST[:PORT] (444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465), wctp+https://HOST[:PORT]/PATH
+// (443) or wctp+http://HOST[:PORT]/PATH (80); credentials in the address are refused, since it is printed.
 bool ParseUpstreamUrl(const std::string& text, UpstreamUrl& url, std::string& error);
 
 struct MailSettings {
@@ -27,11 +28,26 @@ struct MailSettings {
     bool requireTls = false;  // STARTTLS or give up; without it, STARTTLS whenever the server offers it
 };
 
+struct WctpSettings {
+    std::string senderId;      // senderID, from the environment only
+    std::string securityCode;  // never printed
+    bool enterprise = false;   // wctp-SubmitRequest with securityCode instead of the transient client's form
+    std::string caFile;        // empty: the system's certificate authorities
+    long pollMilliseconds = 60 * 1000;           // between receipt queries, unless the network asks for longer
+    long receiptMilliseconds = 60 * 60 * 1000;   // how long to ask after a page went; 0: never
+};
+
 enum class Outcome { Delivered, Temporary, Permanent };
+
+// Whose trouble a temporary failure is: the upstream's (no connection, a busy greeting, a dropped line: every
+// page for it waits) or the one page's (a refusal of the page alone: only that pager's later pages wait).
+enum class Scope { Upstream, Page };
 
 struct Delivery {
     Outcome outcome;
     std::string reply;  // the upstream's last words, or what went wrong on the way
+    Scope scope = Scope::Upstream;
+    std::string tracking = {};  // WCTP: the network's number for the page, to ask for its receipt with
 };
 
 // The phone number as a pager id: blanks removed, since both protocols take the id as one word; false when

@@ -238,3 +238,15 @@ bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std
     if (!WriteNewFile(target + ".reason", reason + "\n", error)) return false;
     return RenameWithoutReplacing(PathOf(name), target, error) == Renamed::Done;
 }
+
+bool Spool::Restore(const std::string& name, std::string& error) {
+    const std::string failed = FailedFolder() + "/" + name;
+    switch (RenameWithoutReplacing(failed, PathOf(name), error)) {
+        case Renamed::Done: break;
+        case Renamed::Taken: error = name + " is already waiting in the spool"; return false;
+        case Renamed::Failed: return false;
+    }
+    std::string ignored;
+    RemoveFile(failed + ".reason", ignored);
+    return true;
+}

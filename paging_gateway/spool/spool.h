@@ -46,4 +46,8 @@ private:
     FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
+
+public:
+    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    bool Restore(const std::string& name, std::string& error);
 };

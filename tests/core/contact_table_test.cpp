@@ -116,3 +116,20 @@ TEST(ContactTable, FullTableStoresNothingMore) {
     EXPECT_STREQ(table->names[0], "A first name");
     EXPECT_EQ(table->count, MAX_CONTACTS);
 }
+
+// Only an exact duplicate (name, number and carrier) counts as a contact the book has already.
+TEST(ContactTable, MissingContactsAreCountedOnceAndAddedWhileThereIsRoom) {
+    auto book = EmptyTable();
+    auto other = EmptyTable();
+    Place(*book, {{"Al", "1", 2}, {"Bo", "2", 3}});
+    Place(*other, {{"Al", "1", 2}, {"Al", "1", 5}, {"Bo", "22", 3}, {"Cy", "3", 0}, {"Cy", "3", 0}});
+    EXPECT_EQ(CountMissingContacts(*book, *other), 3);
+    EXPECT_EQ(AddMissingContacts(*book, *other), 0);
+    std::vector<std::string> rows = Rows(*book);
+    std::sort(rows.begin(), rows.end());  // equal names keep the book's own order
+    EXPECT_EQ(rows, (std::vector<std::string>{"Al/1/2", "Al/1/5", "Bo/2/3", "Bo/22/3", "Cy/3/0"}));
+    EXPECT_EQ(CountMissingContacts(*book, *other), 0);
+    book->count = MAX_CONTACTS - 1;
+    Place(*other, {{"Dee", "4", 1}, {"Eve", "5", 1}});
+    EXPECT_EQ(AddMissingContacts(*book, *other), 1) << "the table's last slot takes one of the two";
+}

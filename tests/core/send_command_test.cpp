@@ -119,12 +119,21 @@ TEST_F(SendCommand, BlankMessageIsSentWithAnEmptyValue) {
     EXPECT_EQ(listener.Received(), "GET /stage2.shtml?min=555%2012&msg= HTTP/1.0\r\n\r\n");
 }
 
-TEST_F(SendCommand, FailedDeliveryIsShownAndStillClears) {
+// The user sends the same message again after any failure, so only "Message sent!" empties it.
+TEST_F(SendCommand, FailedDeliveryIsShownAndKeepsTheMessage) {
     const SendOutcome outcome = Send("hello", "5551234", "Bob", "", SPRINT, TEST_ADDRESS(23));  // nobody listens
     EXPECT_STREQ(outcome.text, "Connect failed!");
     EXPECT_STREQ(outcome.title, "Message Status");
-    EXPECT_TRUE(outcome.clearMessage);
+    EXPECT_FALSE(outcome.clearMessage);
     EXPECT_EQ(g_deliveries, 1);
+    for (const char* status : {STATUS_SEND_FAILED, STATUS_NO_TCP, STATUS_NO_SOCKET, STATUS_SENT}) {
+        static const char* s_status;
+        s_status = status;
+        const SendOutcome other = RunSendCommand(request, details, {"hello", "5551234", "", "", SPRINT},
+                                                 [](GatewayRequest&) { return s_status; });
+        EXPECT_STREQ(other.text, status);
+        EXPECT_EQ(other.clearMessage, status == STATUS_SENT) << status;
+    }
 }
 
 TEST_F(SendCommand, SameInputTwiceGivesTheSameBytes) {

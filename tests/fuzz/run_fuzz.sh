@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer and runs each for a bounded time.
-# Usage: run_fuzz.sh BUILD_DIR SECONDS_EACH [TARGET...] (default: all three targets).
+# Usage: run_fuzz.sh BUILD_DIR SECONDS_EACH [TARGET...] (default: all four targets).
 # Prints the inputs run, the seconds and the findings of each; exits non-zero when any target found a fault.
 set -euo pipefail
 
@@ -8,7 +8,7 @@ build_dir=${1:?usage: run_fuzz.sh BUILD_DIR SECONDS_EACH [TARGET...]}
 seconds=${2:-15}
 shift $(($# < 2 ? $# : 2))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(settings_fuzz request_fuzz gateway_http_fuzz)
+[ ${#targets[@]} -gt 0 ] || targets=(settings_fuzz request_fuzz gateway_http_fuzz wctp_reply_fuzz)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 mkdir -p "$build_dir/libfuzzer"
 work=$(cd "$build_dir/libfuzzer" && pwd)
@@ -23,7 +23,9 @@ flags=(-std=c++17 -O1 -g -fsanitize=address,undefined -fno-sanitize-recover=all 
        -I"$root" -I"$work/generated")
 sources=(common/text.cpp contacts/contact_table.cpp contacts/settings.cpp gateway/carriers.cpp gateway/request.cpp
          gateway/assemble.cpp gateway/delivery.cpp gateway/send_command.cpp gateway/net_posix.cpp
-         paging_gateway/intake/form.cpp paging_gateway/intake/http.cpp paging_gateway/intake/page.cpp)
+         paging_gateway/intake/form.cpp paging_gateway/intake/http.cpp paging_gateway/intake/page.cpp
+         paging_gateway/relay/upstream.cpp paging_gateway/relay/wctp_message.cpp paging_gateway/relay/wctp_reply.cpp
+         paging_gateway/platform/xml_expat.cpp)
 
 # The code under test is compiled once, with coverage instrumentation, two files at a time.
 pids=()
@@ -60,6 +62,10 @@ seed_inputs() {
             seed "$1" post 'POST /customer_site/jsp/disclaimer.jsp HTTP/1.0\r\nContent-type: application/x-www-form-urlencoded\r\nContent-Length: 108\r\n\r\ndisclaimer_submit.x=20&disclaimer_submit.y=20&min=5551234567&text=hi%%20there&subject=Bob&callback=5550001111\r\n\r\n'
             seed "$1" typed 'POST /messagecenter/pagersend.cgi HTTP/1.1\ncontent-length:  5\nX: y\n\npin=1'
             seed "$1" damaged '\001\002\001\100A\003\200\000' ;;
+        wctp_reply_fuzz)
+            seed "$1" success '<wctp-Operation><wctp-SubmitClientResponse><wctp-ClientSuccess successCode="200" trackingNumber="T9"/></wctp-SubmitClientResponse></wctp-Operation>'
+            seed "$1" query '<?xml version="1.0" encoding="windows-1252"?><wctp-Operation><wctp-ClientQueryResponse><wctp-ClientResponse><wctp-ClientStatusInfo><wctp-Notification type="READ"/><wctp-Failure errorCode="500" errorText="caf\351"/></wctp-ClientStatusInfo></wctp-ClientResponse></wctp-ClientQueryResponse></wctp-Operation>'
+            seed "$1" spliced '\001\200 & <a b="&#13;"/> \r\n\351\200\001' ;;
     esac
 }
 
@@ -67,6 +73,7 @@ max_len() {
     case $1 in
         request_fuzz) echo 300 ;;            # four lengths and the longest texts the edits take
         gateway_http_fuzz) echo 20000 ;;     # past the 16 KiB cap
+        wctp_reply_fuzz) echo 8192 ;;
         *) echo 4096 ;;
     esac
 }
@@ -76,7 +83,8 @@ for target in "${targets[@]}"; do
     # A fresh corpus each run keeps the run bounded and its figures comparable between runs.
     rm -rf "${work:?}/$target"
     mkdir -p "$work/$target/corpus" "$work/$target/artifacts"
-    clang++ "${flags[@]}" -fsanitize=fuzzer "$root/tests/fuzz/$target.cpp" "$work"/objects/*.o -o "$work/$target/$target"
+    clang++ "${flags[@]}" -fsanitize=fuzzer "$root/tests/fuzz/$target.cpp" "$work"/objects/*.o -lexpat \
+        -o "$work/$target/$target"
     seed_inputs "$target"
 
     status=0

@@ -122,7 +122,15 @@ TEST_F(AddContactTest, StoresCutTextsAndRebuildsTheListInNameOrderWithoutSelecti
     ClickRow(main_, 1);  // Dave Brown: fills phone and carrier, which the add must leave alone
     const std::string longName = "Aaron " + std::string(34, 'q');
     AddThroughDialog([&](HWND dialog) {
+        // Typed, pasted or set, the edits show no more than is stored: "555-111-2222" would page a wrong number.
+        TypeInto(dialog, IDC_CONTACT_NUMBER, "555-111-2222");
+        EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NUMBER), "555-111-22");
+        SetClipboard(dialog, longName.c_str());
+        SendDlgItemMessageA(dialog, IDC_CONTACT_NAME, WM_PASTE, 0, 0);
+        EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NAME), longName.substr(0, 34));
         Fill(dialog, longName.c_str(), "55512345678901", 4);
+        EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NAME), longName.substr(0, 34));
+        EXPECT_EQ(ItemText(dialog, IDC_CONTACT_NUMBER), "5551234567");
         Press(dialog, IDOK);
     });
     ASSERT_EQ(g_contacts.count, 3);

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -59,6 +61,23 @@ BOOL CALLBACK OnTopLevel(HWND window, LPARAM context) {
 
 bool IsMainWindow(HWND window) { return IsDialogClass(window) && TextOf(window) == "mervasTX"; }
 
+// Where the program saves what its working folder cannot take; emptied around each run, since every
+// later start would offer what is left there.
+std::string UserFolder() {
+    char appData[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData);
+    return std::string(appData) + "\\mervasTX";
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// How a test answers a box: OK, which a Yes/No or Retry/Cancel box takes as neither Yes nor Retry.
+using Answer = std::function<WPARAM(const CaughtBox&)>;
+WPARAM AnswerOk(const CaughtBox&) { return IDOK; }
+
 // One run of the real program in a working folder of its own, where its mervasTX.ini lives.
 class ProgramRun {
 public:
@@ -68,6 +87,7 @@ public:
         dir_ = std::string(temp) + "mervastx-lifecycle-" + std::to_string(GetCurrentProcessId()) + "-" +
                std::to_string(GetTickCount());
         CreateDirectoryA(dir_.c_str(), nullptr);
+        RemoveTree(UserFolder());
     }
 
     // Another run in a folder that `owner` keeps.
@@ -82,7 +102,10 @@ public:
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        if (ownsDir_) RemoveTree(dir_);
+        if (ownsDir_) {
+            RemoveTree(dir_);
+            RemoveTree(UserFolder());
+        }
     }
 
     const std::string& Dir() const { return dir_; }
@@ -95,10 +118,7 @@ public:
 
     bool Exists(const char* name) const { return GetFileAttributesA(Path(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-    std::string Read(const char* name) const {
-        std::ifstream file(Path(name), std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    }
+    std::string Read(const char* name) const { return ReadFile(Path(name)); }
 
     bool Start() {
         STARTUPINFOA startup{};
@@ -151,7 +171,7 @@ public:
         WaitForSingleObject(process_.hProcess, 5000);
     }
 
-    // Records a box once and answers it with OK.
+    // Records a box once and answers it with `answer`.
     void Dismiss(HWND box, std::vector<CaughtBox>& boxes) const {
         for (HWND done : dismissed_)
             if (done == box) return;
@@ -160,8 +180,10 @@ public:
         // Every box the program shows is a plain one: no icon, no owner.
         EXPECT_FALSE(boxes.back().hasIcon) << "\"" << boxes.back().title << "\" box with an icon";
         EXPECT_FALSE(boxes.back().hasOwner) << "\"" << boxes.back().title << "\" box with an owner";
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer(boxes.back()), BN_CLICKED), 0);
     }
+
+    Answer answer = AnswerOk;
 
 private:
     std::string dir_;
@@ -181,7 +203,7 @@ DWORD RunAndClose(ProgramRun& run, const std::function<void(HWND)>& close, std::
 
 void PostClose(HWND main) { PostMessageA(main, WM_CLOSE, 0, 0); }
 
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Polls `condition` for up to WINDOW_WAIT_MS.
 bool Eventually(const std::function<bool()>& condition) {
@@ -287,20 +309,89 @@ TEST(Lifecycle, EveryClosingPathEndsWithExitCodeZeroAndSaves) {
     }
 }
 
-TEST(Lifecycle, SaveFailureIsReportedAndTheOldFileKept) {
+const std::string BEA = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
+const std::string BEA_DR_WHO = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who::";
+
+void TypeSenderAndClose(HWND main) {
+    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+    PostClose(main);
+}
+
+// Unzipped where the user may not write: said at once, and the run saved in the user's own folder.
+TEST(Lifecycle, FolderThatCannotBeWrittenIsToldAtStartAndTheRunSavedInTheUsersFolder) {
     ProgramRun run;
-    const std::string old = "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\n::";
-    run.Write("mervasTX.ini", old);
-    // The save writes beside the file first; a folder in that place makes it fail as a full disk would.
+    run.Write("mervasTX.ini", BEA);
+    // Root writes in any folder under Wine; a folder where the save writes first stops it alike.
     ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
+    const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
     std::vector<CaughtBox> boxes;
-    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Error");
-    EXPECT_NE(boxes[0].text.find("could not be saved"), std::string::npos) << boxes[0].text;
-    EXPECT_NE(boxes[0].text.find("mervasTX.ini"), std::string::npos) << boxes[0].text;
-    EXPECT_FALSE(boxes[0].hasOwner);
-    EXPECT_EQ(run.Read("mervasTX.ini"), old);
+    EXPECT_EQ(RunAndClose(run, TypeSenderAndClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(Contains(boxes[0].text, "mervasTX cannot write in the folder ")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "saved to " + aside + " when you close")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + ".")) << boxes[1].text;
+    EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
+    EXPECT_EQ(ReadFile(aside), BEA_DR_WHO);
+}
+
+// A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
+// hold sends the save beside the file.
+TEST(Lifecycle, FileHeldAtClosingIsWaitedForThenSavedBesideIt) {
+    for (bool released : {true, false}) {
+        SCOPED_TRACE(released ? "held a moment" : "held throughout");
+        ProgramRun run;
+        run.Write("mervasTX.ini", BEA);
+        HANDLE hold = nullptr;
+        std::vector<CaughtBox> boxes;
+        const DWORD exitCode = RunAndClose(run, [&](HWND main) {
+            hold = CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            TypeSenderAndClose(main);
+            if (!released) return;
+            Sleep(300);
+            CloseHandle(hold);
+            hold = nullptr;
+        }, boxes);
+        if (hold) CloseHandle(hold);
+        EXPECT_EQ(exitCode, 0u);
+        EXPECT_EQ(run.Read("mervasTX.ini"), released ? BEA_DR_WHO : BEA);
+        ASSERT_EQ(boxes.size(), released ? 0u : 1u);
+        if (released) continue;
+        EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), BEA_DR_WHO);
+        EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, ": another program is using it")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "saved to mervasTX.ini.unsaved in ")) << boxes[0].text;
+    }
+}
+
+// Nowhere to write: the user says whether to try again (after closing whatever holds the file) or give up.
+TEST(Lifecycle, NothingWritableAtClosingAsksRetryOrCancel) {
+    for (bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        ProgramRun run;
+        run.Write("mervasTX.ini", BEA);
+        const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
+        std::vector<CaughtBox> boxes;
+        run.answer = [&](const CaughtBox&) -> WPARAM {
+            RemoveDirectoryA((aside + ".tmp").c_str());
+            return retry ? IDRETRY : IDCANCEL;
+        };
+        const DWORD exitCode = RunAndClose(run, [&](HWND main) {
+            // Blocked after the start, as a folder that turns read-only or a disk that fills up.
+            for (const std::string& block : {run.Path("mervasTX.ini.tmp"), run.Path("mervasTX.ini.unsaved.tmp"),
+                                             UserFolder(), aside + ".tmp"})
+                EXPECT_TRUE(CreateDirectoryA(block.c_str(), nullptr)) << block;
+            PostClose(main);
+        }, boxes);
+        EXPECT_EQ(exitCode, 0u);
+        ASSERT_EQ(boxes.size(), retry ? 2u : 1u);
+        EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "Cancel closes mervasTX without saving")) << boxes[0].text;
+        EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
+        EXPECT_EQ(ReadFile(aside), retry ? BEA : "");
+        if (retry) {
+            EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + " instead.")) << boxes[1].text;
+        }
+    }
 }
 
 TEST(Lifecycle, RunEndedOtherwiseSavesNothing) {
@@ -375,28 +466,75 @@ TEST(Lifecycle, ContactsPastTheTableAreReportedOnceAndEveryLineKept) {
     }
 }
 
-// Wine's log-off asks every window with WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process.
-TEST(Lifecycle, LogOffSavesWhatTheWindowShows) {
+// Bytes the reader did not take are copied whole before the exit save replaces them, and the user is told.
+TEST(Lifecycle, FileNotUnderstoodIsCopiedBeforeItIsReplaced) {
     ProgramRun run;
-    run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n::");
+    const std::string oldMac = "CONTACTS\rBea Ray:5551234567:S:\rUSER DETAILS\rMe:1:";
+    run.Write("mervasTX.ini", oldMac);
     std::vector<CaughtBox> boxes;
-    ASSERT_TRUE(run.Start());
-    HWND main = run.WaitForMainWindow(boxes);
-    ASSERT_NE(main, nullptr);
-    SetDlgItemTextA(main, IDC_FROM, "Dr Who");
-    SetDlgItemTextA(main, IDC_CALLBACK, "5550001111");
+    EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(Contains(boxes[0].text, "could not be read as a contact book")) << boxes[0].text;
+    EXPECT_TRUE(Contains(boxes[0].text, "The whole file was copied to mervasTX.ini.bak.")) << boxes[0].text;
+    EXPECT_EQ(run.Read("mervasTX.ini.bak"), oldMac);
+    EXPECT_EQ(run.Read("mervasTX.ini"), EMPTY_SETTINGS);
+}
 
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION logOff{};
-    char commandLine[] = "wineboot.exe --end-session --shutdown";
-    ASSERT_TRUE(CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &logOff));
-    EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
-    CloseHandle(logOff.hProcess);
-    CloseHandle(logOff.hThread);
-    EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE) << "the log-off did not end the program";
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(run.Read("mervasTX.ini"), "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who:5550001111:");
+// An earlier run's save aside: the user is told what it holds that the book lacks, and decides.
+TEST(Lifecycle, EarlierSaveAsideIsOfferedAndTakenInOnlyOnYes) {
+    const std::string aside = "CONTACTS\r\nBea Ray:5551234567:S:\r\nCy Young:5559876543:V:\r\n"
+                              "Dee Fox:5550001111:A:\r\nUSER DETAILS\r\nDr Who:5550002222:";
+    for (bool yes : {true, false}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        ProgramRun run;
+        run.Write("mervasTX.ini", BEA);
+        run.Write("mervasTX.ini.unsaved2", aside);
+        run.Write("mervasTX.ini.unsaved.merged", aside);  // taken in before: never offered again
+        run.answer = [yes](const CaughtBox&) -> WPARAM { return yes ? IDYES : IDNO; };
+        std::vector<CaughtBox> boxes;
+        EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.unsaved2 in ")) << boxes[0].text;
+        EXPECT_TRUE(Contains(boxes[0].text, "It holds 2 contacts that your book lacks. Its sender details differ: "
+                                            "\"Dr Who\", callback \"5550002222\"")) << boxes[0].text;
+        EXPECT_EQ(run.Read("mervasTX.ini"), yes ? aside : BEA);
+        EXPECT_EQ(run.Read(yes ? "mervasTX.ini.unsaved2.merged" : "mervasTX.ini.unsaved2"), aside);
+        EXPECT_EQ(run.Exists("mervasTX.ini.unsaved2"), !yes);
+    }
+}
+
+// Wine's log-off asks every window with WM_QUERYENDSESSION and WM_ENDSESSION, then ends the process.
+// With the file held, the log-off takes the way a closing takes, without a box that nobody would answer.
+TEST(Lifecycle, LogOffSavesWhatTheWindowShows) {
+    for (bool held : {false, true}) {
+        SCOPED_TRACE(held ? "file held" : "file free");
+        ProgramRun run;
+        run.Write("mervasTX.ini", "CONTACTS\nBea Ray:5551234567:S:\nUSER DETAILS\n::");
+        std::vector<CaughtBox> boxes;
+        ASSERT_TRUE(run.Start());
+        HWND main = run.WaitForMainWindow(boxes);
+        ASSERT_NE(main, nullptr);
+        SetDlgItemTextA(main, IDC_FROM, "Dr Who");
+        SetDlgItemTextA(main, IDC_CALLBACK, "5550001111");
+        HANDLE hold = held ? CreateFileA(run.Path("mervasTX.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                         0, nullptr)
+                           : nullptr;
+
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION logOff{};
+        char commandLine[] = "wineboot.exe --end-session --shutdown";
+        ASSERT_TRUE(
+            CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &logOff));
+        EXPECT_EQ(WaitForSingleObject(logOff.hProcess, 30000), WAIT_OBJECT_0);
+        CloseHandle(logOff.hProcess);
+        CloseHandle(logOff.hThread);
+        EXPECT_NE(run.WaitForExit(boxes), STILL_ACTIVE) << "the log-off did not end the program";
+        if (hold) CloseHandle(hold);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(run.Read(held ? "mervasTX.ini.unsaved" : "mervasTX.ini"),
+                  "CONTACTS\r\nBea Ray:5551234567:S:\r\nUSER DETAILS\r\nDr Who:5550001111:");
+    }
 }
 
 TEST(Lifecycle, SecondCopyInTheSameFolderFrontsTheFirstAndEnds) {

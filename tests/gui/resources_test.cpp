@@ -265,15 +265,31 @@ TEST(Resources, ExeCarriesExactlyTheTemplatesBitmapsIconAndMenuInUsEnglish) {
     std::set<std::string> found;
     EnumResourceTypesA(exe.get(), OnType, reinterpret_cast<LONG_PTR>(&found));
 
-    // Type numbers: 1 icon, 2 bitmap, 4 menu, 5 dialog, 14 icon group. Anything else (a manifest 24,
-    // a string table 6, version information 16, accelerators 9) or another language is a fault.
+    // Type numbers: 1 icon, 2 bitmap, 4 menu, 5 dialog, 14 icon group, 24 the manifest. Anything else (a
+    // string table 6, version information 16, accelerators 9) or another language is a fault.
     const std::set<std::string> expected = {
         "5/101/0409", "5/109/0409", "5/114/0409",
         "2/135/0409", "2/136/0409", "2/137/0409", "2/138/0409", "2/143/0409",
         "2/144/0409", "2/145/0409", "2/147/0409", "2/148/0409",
-        "14/111/0409", "3/1/0409", "4/101/0409",
+        "14/111/0409", "3/1/0409", "4/101/0409", "24/1/0409",
     };
     EXPECT_EQ(found, expected);
+}
+
+// Without a manifest, Windows from Vista on sends a 32-bit program's writes under Program Files to a
+// VirtualStore folder, so the user's mervasTX.ini never changes. Common-Controls 6 would restyle the skins.
+TEST(Resources, ManifestRunsAsInvokerOnVistaTo11WithTheClassicControls) {
+    ProgramImage exe;
+    ASSERT_NE(exe.get(), nullptr);
+    const std::vector<BYTE> bytes = ResourceBytes(exe.get(), MAKEINTRESOURCEA(24), 1);
+    const std::string manifest(bytes.begin(), bytes.end());
+    ASSERT_FALSE(manifest.empty()) << "no manifest, type 24 id 1";
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
+    for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                           "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + os + "}\"/>"), std::string::npos) << os;
+    EXPECT_EQ(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }
 
 TEST(Resources, ExeIsA32BitWindowsGuiProgram) {

@@ -32,7 +32,7 @@ listing=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
 unzip -q "$zip" -d "$app"
 
 # Both programs: 32-bit PE, stripped, needing no DLL beyond the system's own.
-system_dlls=' kernel32.dll msvcrt.dll user32.dll shell32.dll wsock32.dll ws2_32.dll advapi32.dll '
+system_dlls=' kernel32.dll msvcrt.dll user32.dll shell32.dll wsock32.dll ws2_32.dll advapi32.dll ole32.dll winhttp.dll '
 for exe in mervasTX.exe paging_gateway.exe; do
   header=$("$objdump" -f -p "$app/$exe")
   [[ "$header" == *"file format pei-i386"* ]] || fail "$exe is not a 32-bit PE"

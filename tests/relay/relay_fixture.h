@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,7 +40,8 @@ using std::chrono::milliseconds;
 // Every wait of these tests is for a condition; this only bounds how long a broken gateway can hold them.
 const milliseconds PATIENCE(15000);
 
-std::string Address(int n) { return "127.77.11." + std::to_string(n); }
+inline std::string Address(int n) { return "127.77.11." + std::to_string(n); }
+inline std::string LaterAddress(int n) { return "127.77.15." + std::to_string(n); }
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -178,21 +180,23 @@ private:
     std::unique_ptr<Process> process_;
 };
 
-// An SNPP server of the tests' own: replies as a plain level 2 server unless its script says otherwise, and
-// keeps each page that got as far as SEND.
+// An SNPP server of the tests' own, a thread per session: replies as a plain level 2 server unless its script
+// says otherwise, each reply after the set delay, and keeps each page that got as far as SEND.
 class SnppStandIn {
 public:
     struct Sent {
         std::string pagerId, text;
         bool viaData;
+        int connection;
     };
-    // Given the connection's number (from 0) and the command's verb ("greeting" for the greeting), a reply to
-    // use instead of the usual one, or "".
-    using Script = std::function<std::string(int connection, const std::string& verb)>;
+    // Given the connection's number (from 0), the command's verb ("greeting" for the greeting) and the pager
+    // id of the page under way, a reply to use instead of the usual one, or "".
+    using Script = std::function<std::string(int connection, const std::string& verb, const std::string& pagerId)>;
     void SetScript(Script script) {
         std::lock_guard<std::mutex> lock(mutex_);
         script_ = std::move(script);
     }
+    void SetDelay(milliseconds delay) { delay_ = delay.count(); }
 
     explicit SnppStandIn(const std::string& address) {
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -203,13 +207,14 @@ public:
         where.sin_port = htons(444);
         where.sin_addr.s_addr = inet_addr(address.c_str());
         EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where), 0) << strerror(errno);
-        listen(listener_, 16);
+        listen(listener_, 64);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SnppStandIn() {
         stopping_ = true;
         Release();
         thread_.join();
+        for (std::thread& session : sessions_) session.join();
         close(listener_);
     }
     // Until released, a connection gets nothing at all: not even the greeting.
@@ -227,104 +232,146 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return commands_[verb];
     }
+    int Connections() const { return connections_; }
+    // The most sessions that were open at once.
+    int MostAtOnce() const { return mostAtOnce_; }
 
 private:
     void Serve() {
-        for (int connection = 0; !stopping_;) {
+        while (!stopping_) {
             fd_set readable;
             FD_ZERO(&readable);
             FD_SET(listener_, &readable);
             timeval wait{0, 50000};
             if (select(listener_ + 1, &readable, nullptr, nullptr, &wait) <= 0) continue;
             const int peer = accept(listener_, nullptr, nullptr);
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                released_.wait(lock, [&] { return !held_; });
-            }
-            if (!stopping_) Session(peer, connection++);
-            close(peer);
+            const int connection = connections_++;
+            sessions_.emplace_back([this, peer, connection] {
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    released_.wait(lock, [&] { return !held_; });
+                }
+                const int open = ++open_;
+                for (int most = mostAtOnce_; open > most && !mostAtOnce_.compare_exchange_weak(most, open);) {
+                }
+                if (!stopping_) Session(peer, connection);
+                --open_;
+                close(peer);
+            });
         }
     }
 
-    bool ReadLine(int peer, std::string& line) {
+    bool ReadLine(int peer, std::string& buffered, std::string& line) {
         for (;;) {
-            const size_t newline = buffered_.find("\r\n");
+            const size_t newline = buffered.find("\r\n");
             if (newline != std::string::npos) {
-                line = buffered_.substr(0, newline);
-                buffered_.erase(0, newline + 2);
+                line = buffered.substr(0, newline);
+                buffered.erase(0, newline + 2);
                 return true;
             }
+            timeval wait{2, 0};  // a stand-in never outlives its test waiting on a client
+            setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             char chunk[512];
             const ssize_t got = recv(peer, chunk, sizeof chunk, 0);
-            if (got <= 0) return false;
-            buffered_.append(chunk, got);
+            if (got > 0) buffered.append(chunk, got);
+            if (got <= 0 && (got == 0 || errno != EAGAIN || stopping_)) return false;
         }
     }
 
-    std::string Scripted(int connection, const std::string& verb) {
+    std::string Scripted(int connection, const std::string& verb, const std::string& pagerId) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return script_ ? script_(connection, verb) : std::string();
+        return script_ ? script_(connection, verb, pagerId) : std::string();
     }
 
-    void Reply(int peer, int connection, const std::string& verb, const std::string& usual) {
-        const std::string scripted = Scripted(connection, verb);
-        const std::string reply = (scripted.empty() ? usual : scripted) + "\r\n";
-        send(peer, reply.data(), reply.size(), MSG_NOSIGNAL);
+    // The reply given: the script's, or the usual one.
+    std::string Reply(int peer, int connection, const std::string& verb, const std::string& pagerId,
+                      const std::string& usual) {
+        const std::string scripted = Scripted(connection, verb, pagerId);
+        const std::string reply = scripted.empty() ? usual : scripted;
+        for (size_t at = 0; at < reply.size();) {  // a script may give a continued reply, each line delayed
+            const size_t end = reply.find('\n', at);
+            const std::string line = reply.substr(at, end - at) + "\r\n";
+            std::this_thread::sleep_for(milliseconds(delay_));
+            if (send(peer, line.data(), line.size(), MSG_NOSIGNAL) < 0) break;
+            at = end == std::string::npos ? reply.size() : end + 1;
+        }
+        return reply;
     }
 
     void Session(int peer, int connection) {
-        buffered_.clear();
-        Reply(peer, connection, "greeting", "220 SNPP stand-in ready");
+        std::string buffered;
+        if (Reply(peer, connection, "greeting", "", "220 SNPP stand-in ready")[0] != '2') return;
         Sent page{};
         std::string line;
-        while (ReadLine(peer, line)) {
+        while (!stopping_ && ReadLine(peer, buffered, line)) {
             const std::string verb = line.substr(0, line.find(' '));
             const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ++commands_[verb];
             }
+            std::string replied;
             if (verb == "PAGE") {
                 page.pagerId = argument;
-                Reply(peer, connection, verb, "250 Pager ID Accepted");
+                replied = Reply(peer, connection, verb, page.pagerId, "250 Pager ID Accepted");
             } else if (verb == "MESS") {
                 page.text = argument;
-                Reply(peer, connection, verb, "250 Message OK");
+                replied = Reply(peer, connection, verb, page.pagerId, "250 Message OK");
             } else if (verb == "DATA") {
-                Reply(peer, connection, verb, "354 Begin Input; End with <CRLF>'.'<CRLF>");
+                replied = Reply(peer, connection, verb, page.pagerId, "354 Begin Input; End with <CRLF>'.'<CRLF>");
                 std::vector<std::string> lines;
-                while (ReadLine(peer, line) && line != ".") lines.push_back(line[0] == '.' ? line.substr(1) : line);
+                while (replied[0] == '3' && ReadLine(peer, buffered, line) && line != ".")
+                    lines.push_back(line[0] == '.' ? line.substr(1) : line);
                 for (size_t i = 0; i < lines.size(); ++i) page.text += (i ? "\r\n" : "") + lines[i];
                 page.viaData = true;
-                Reply(peer, connection, "DATA.", "250 Message OK");
+                if (replied[0] == '3') replied = Reply(peer, connection, "DATA.", page.pagerId, "250 Message OK");
             } else if (verb == "SEND") {
-                const std::string scripted = Scripted(connection, verb);
-                Reply(peer, connection, verb, "250 Message Sent Successfully");
-                if (scripted.empty()) {
+                replied = Reply(peer, connection, verb, page.pagerId, "250 Message Sent Successfully");
+                if (replied[0] == '2') {
                     std::lock_guard<std::mutex> lock(mutex_);
+                    page.connection = connection;
                     pages_.push_back(page);
                 }
                 page = Sent{};
+            } else if (verb == "RESE") {
+                page = Sent{};
+                replied = Reply(peer, connection, verb, "", "250 Reset OK");
             } else if (verb == "QUIT") {
-                Reply(peer, connection, verb, "221 OK, Goodbye");
+                Reply(peer, connection, verb, "", "221 OK, Goodbye");
                 return;
             } else {
-                Reply(peer, connection, verb, "500 Command Not Implemented");
+                replied = Reply(peer, connection, verb, page.pagerId, "500 Command Not Implemented");
             }
+            if (replied[0] == '4') return;  // a 4xx ends the session
         }
     }
 
     int listener_;
     std::thread thread_;
+    std::vector<std::thread> sessions_;
     std::atomic<bool> stopping_{false};
+    std::atomic<long> delay_{0};
+    std::atomic<int> connections_{0}, open_{0}, mostAtOnce_{0};
     std::mutex mutex_;
     std::condition_variable released_;
     bool held_ = false;
-    std::string buffered_;
     Script script_;
     std::vector<Sent> pages_;
     std::map<std::string, int> commands_;
 };
+
+// Each pager's pages arrived in the order they were sent: their texts, ending "... N", count up per pager.
+inline void ExpectInOrderPerPager(const std::vector<SnppStandIn::Sent>& pages) {
+    std::map<std::string, long> last;
+    for (const auto& page : pages) {
+        const long number = std::atol(page.text.substr(page.text.rfind(' ') + 1).c_str());
+        const auto seen = last.find(page.pagerId);
+        if (seen != last.end()) {
+            EXPECT_GT(number, seen->second) << page.pagerId << ": " << page.text;
+        }
+        last[page.pagerId] = number;
+    }
+}
 
 // A real SMTP server (aiosmtpd) that insists on a login; each message arrives as DIR/NNN.mail.
 class SmtpServer {

@@ -3,7 +3,8 @@
 
 Usage: smtp_sink.py ADDRESS PORT FOLDER USER PASSWORD
 Logins other than USER/PASSWORD are refused, and so is mail without a login; a recipient starting with
-550 is refused with a 550 reply. Writes FOLDER/ready once listening.
+550 is refused with a 550 reply; a text holding "reject me" is refused with a 554 after it came, and one
+holding "defer once" with a 451 the first time for its recipient. Writes FOLDER/ready once listening.
 """
 import email
 import email.policy
@@ -24,6 +25,7 @@ class Sink:
     def __init__(self, folder):
         self.folder = folder
         self.count = 0
+        self.deferred = set()
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.startswith("550"):
@@ -32,6 +34,11 @@ class Sink:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if b"reject me" in envelope.content:
+            return "554 5.6.0 Message content rejected"
+        if b"defer once" in envelope.content and str(envelope.rcpt_tos) not in self.deferred:
+            self.deferred.add(str(envelope.rcpt_tos))
+            return "451 4.3.0 try again later"
         message = email.message_from_bytes(envelope.content, policy=email.policy.default)
         # The gateway writes windows-1252; the subject comes back as text and is turned into those bytes again.
         subject = str(message["subject"]).encode("cp1252")
@@ -40,6 +47,7 @@ class Sink:
             "to " + hex_of(",".join(envelope.rcpt_tos).encode()),
             "subject " + hex_of(subject),
             "body " + hex_of(message.get_payload(decode=True)),
+            "peer " + hex_of(str(session.peer[1]).encode()),
         ]
         self.count += 1
         path = os.path.join(self.folder, "%03d.mail" % self.count)
