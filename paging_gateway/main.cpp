@@ -3,19 +3,26 @@
 #include <iostream>
 
 #include "paging_gateway/options.h"
+#include "paging_gateway/platform/console.h"
 #include "paging_gateway/run_gateway.h"
+#include "paging_gateway/service/service_command.h"
 
 int main(int argc, char** argv) {
+    int code = 0;
+    if (RunServiceCommand(argc, argv, code)) return code;
     GatewayOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error)) {
-        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE;
+        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE << SERVICE_USAGE;
         return 2;
     }
     if (options.showHelp) {
-        std::cout << GATEWAY_USAGE;
+        std::cout << GATEWAY_USAGE << SERVICE_USAGE;
         return 0;
     }
     std::atomic<bool> stop{false};
-    return RunGateway(options, std::cout, std::cerr, stop);
+    code = RunGateway(options, std::cout, std::cerr, stop);
+    // Started from Explorer, the window would close before anyone could read why.
+    if (code != 0 && ConsoleClosesWithUs()) WaitForKey(std::cout);
+    return code;
 }
