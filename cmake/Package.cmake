@@ -1,7 +1,9 @@
 # The zip a Windows user gets: the program, the local paging gateway, and the readme the welcome box
 # points to, all at the top of the archive so that they unpack side by side.
 
-set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${PROJECT_VERSION}-win32.zip)
+# The release's number: the project's version and this round's fixes (the program still greets as v.06).
+set(MERVASTX_RELEASE ${PROJECT_VERSION}.1)
+set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${MERVASTX_RELEASE}-win32.zip)
 set(_stage ${CMAKE_BINARY_DIR}/package)
 
 # Notepad wants CR LF; the readme names the carriers' servers this build sends to.
@@ -15,6 +17,6 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E chdir ${_stage}
           ${CMAKE_COMMAND} -E tar cf ${MERVASTX_ZIP} --format=zip readme.txt mervasTX.exe paging_gateway.exe
   DEPENDS mervasTX paging_gateway ${_stage}/readme.txt
-  COMMENT "Packing mervasTX-${PROJECT_VERSION}-win32.zip"
+  COMMENT "Packing mervasTX-${MERVASTX_RELEASE}-win32.zip"
   VERBATIM)
 add_custom_target(release_zip ALL DEPENDS ${MERVASTX_ZIP})

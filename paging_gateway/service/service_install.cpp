@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char SERVICE_ACCOUNT[] = "NT AUTHORITY\\LocalService";
 constexpr const char DESCRIPTION[] =
-    "Takes mervasTX's messages on 127.0.0.1 port 80 and relays them to a paging network.";
+    "Takes mervasTX's messages and relays them to a paging network.";
 constexpr DWORD STOP_WAIT_MILLISECONDS = 5 * 60 * 1000;  // a delivery under way may take a few time-outs
 
 class Handle {
