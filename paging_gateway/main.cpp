@@ -4,6 +4,7 @@
 
 #include "paging_gateway/options.h"
 #include "paging_gateway/platform/console.h"
+#include "paging_gateway/platform/stop_signal.h"
 #include "paging_gateway/run_gateway.h"
 #include "paging_gateway/service/service_command.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::atomic<bool> stop{false};
+    StopOnSignals(stop);
     code = RunGateway(options, std::cout, std::cerr, stop);
     // Started from Explorer, the window would close before anyone could read why.
     if (code != 0 && ConsoleClosesWithUs()) WaitForKey(std::cout);
