@@ -40,7 +40,7 @@ trap finish EXIT
 # The session's own programs keep the output they were started with: not a pipe that $(...) would wait on.
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1
-app="$WINEPREFIX/drive_c/mervasTX"
+app="$WINEPREFIX/drive_c/Program Files/mervasTX"  # a blank in the service's command line
 data="$WINEPREFIX/drive_c/ProgramData/mervasTX"
 log="$data/paging_gateway.log" pages="$work/pages.txt"
 unzip -q "$zip" -d "$app"
@@ -51,7 +51,7 @@ start_standin() {
   for _ in $(seq 50); do grep -q listening "$work/standin.log" && return; sleep 0.1; done
   fail "the SNPP stand-in did not start: $(cat "$work/standin.log")"
 }
-gateway() { wine 'C:\mervasTX\paging_gateway.exe' "$@"; }
+gateway() { wine 'C:\Program Files\mervasTX\paging_gateway.exe' "$@"; }
 service_state() { wine sc query mervasTXGateway | tr -d '\r' | awk '/STATE/ { print $4 }'; }
 # Waits until the log holds `count` lines matching `pattern`.
 wait_log() {
@@ -79,7 +79,7 @@ installed=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port --
 entry=$(wine reg query 'HKLM\System\CurrentControlSet\Services\mervasTXGateway' | tr -d '\r')
 for expected in 'DisplayName    REG_SZ    mervasTX paging gateway' 'Start    REG_DWORD    0x2' \
   'ObjectName    REG_SZ    NT AUTHORITY\LocalService' \
-  "ImagePath    REG_SZ    C:\\mervasTX\\paging_gateway.exe --service --relay snpp://$snpp_address:$snpp_port --retry-first 500 --spool C:\\ProgramData\\mervasTX\\spool"; do
+  "ImagePath    REG_SZ    \"C:\\Program Files\\mervasTX\\paging_gateway.exe\" --service --relay snpp://$snpp_address:$snpp_port --retry-first 500 --spool C:\\ProgramData\\mervasTX\\spool"; do
   [[ "$entry" == *"$expected"* ]] || fail "the service's entry lacks \"$expected\": $entry"
 done
 again=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port 2>&1) && fail "installed twice"
