@@ -144,8 +144,10 @@ int UninstallService(std::ostream& out, std::ostream& err) {
         }
         return Refused("removing the service", err);
     }
+    // Also when a stop is already under way: the delivery it waits for may take a while.
     SERVICE_STATUS status{};
-    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
         out << "paging_gateway: stopping the service...\n" << std::flush;
         if (!WaitUntilStopped(service)) err << "paging_gateway: the service has not stopped yet\n";
     }

@@ -53,6 +53,11 @@ start_standin() {
 }
 gateway() { wine 'C:\Program Files\mervasTX\paging_gateway.exe' "$@"; }
 service_state() { wine sc query mervasTXGateway | tr -d '\r' | awk '/STATE/ { print $4 }'; }
+# Wine's net start and net stop may return while the service is still pending.
+wait_state() {
+  for _ in $(seq 100); do [ "$(service_state)" = "$1" ] && return 0; sleep 0.1; done
+  return 1
+}
 # Waits until the log holds `count` lines matching `pattern`.
 wait_log() {
   local pattern=$1 count=$2
@@ -87,7 +92,7 @@ again=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port 2>&1) 
 
 # Started: it listens where mervasTX sends, and relays what mervasTX sends.
 wine net start mervasTXGateway >/dev/null || fail "net start failed: $(cat "$log" 2>/dev/null)"
-[ "$(service_state)" = RUNNING ] || fail "the service is $(service_state) after net start"
+wait_state RUNNING || fail "the service is $(service_state) after net start"
 wait_log 'listening on 127.0.0.1:80' 1 || {
   grep -q 'in use' "$log" && skip "127.0.0.1:80 was taken as the service started"
   fail "the service does not listen: $(cat "$log")"
@@ -107,8 +112,7 @@ status=$(send "kept over the stop" 5552223333) || fail "no status box"
 [ "$status" = "Message sent!" ] || fail "a page for the spool got \"$status\""
 wait_log 'retrying in' 1 || fail "the service did not try the page: $(cat "$log")"
 wine net stop mervasTXGateway >/dev/null || fail "net stop failed"
-for _ in $(seq 50); do [ "$(service_state)" = STOPPED ] && break; sleep 0.1; done
-[ "$(service_state)" = STOPPED ] || fail "the service is $(service_state) after net stop"
+wait_state STOPPED || fail "the service is $(service_state) after net stop"
 wait_log 'paging_gateway: stopped' 1 || fail "the log does not say it stopped: $(cat "$log")"
 [ "$(ls "$data/spool" | grep -c '\.page$')" -eq 1 ] || fail "the spool holds: $(ls "$data/spool")"
 
