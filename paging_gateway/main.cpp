@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     if (RunServiceCommand(argc, argv, code)) return code;
     GatewayOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error)) {
+    if (!ReadGatewayOptions(argc, argv, options, error)) {
         std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE << SERVICE_USAGE;
         return 2;
     }

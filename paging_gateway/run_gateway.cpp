@@ -65,6 +65,10 @@ std::string ListenHint(const std::string& error, int port) {
 
 }  // namespace
 
+bool ReadGatewayOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
+    return ParseOptions(argc, argv, options, error) && ReadMailCredentials(options.relay.mail, error);
+}
+
 int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& stop,
                const std::function<void()>& listening) {
     std::string error;

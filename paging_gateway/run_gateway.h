@@ -4,8 +4,13 @@
 #include <atomic>
 #include <functional>
 #include <ostream>
+#include <string>
 
 #include "paging_gateway/options.h"
+
+// The command line and the logins the relays take from the environment, for the console and the service
+// alike; false, with the reason, for anything the gateway cannot run with.
+bool ReadGatewayOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error);
 
 // Serves until the page limit or until `stop` turns true; page lines go to `out`, everything else to `err`.
 // `listening` is called once the port and the spool are the gateway's. 0 after a clean stop, 1 when the

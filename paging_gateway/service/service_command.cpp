@@ -11,9 +11,10 @@
 
 const char SERVICE_USAGE[] =
     "As a Windows service (in a Command Prompt run as administrator):\n"
-    "  --install-service [--relay URL ...]  installs the service mervasTXGateway, which starts with\n"
-    "                           Windows and relays as these options say; its spool and its log are in\n"
-    "                           %ProgramData%\\mervasTX\n"
+    "  --install-service OPTIONS  installs the service mervasTXGateway, which starts with Windows\n"
+    "                           and relays as the OPTIONS say (--relay and the others above, not\n"
+    "                           --spool, --once or --count); its spool, its log and the logins set\n"
+    "                           in this console are kept in %ProgramData%\\mervasTX\n"
     "  --uninstall-service      stops and removes it (pages still waiting stay in its spool)\n";
 #else
 const char SERVICE_USAGE[] =

@@ -119,9 +119,7 @@ int Serve() {
     std::vector<const char*> argv{"paging_gateway"};
     for (const std::string& option : state->options) argv.push_back(option.c_str());
     GatewayOptions options;
-    if (!ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error) ||
-        !ReadMailCredentials(options.relay.mail, error))
-        return Fail(2, error, &log);
+    if (!ReadGatewayOptions(static_cast<int>(argv.size()), argv.data(), options, error)) return Fail(2, error, &log);
 
     log.Err() << "paging_gateway: started by the service manager\n";
     StopHeartbeat heartbeat;
