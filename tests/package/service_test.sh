@@ -17,10 +17,11 @@ s.bind(("127.0.0.1", 80))' 2>/dev/null || skip "127.0.0.1:80 is taken (another r
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
-program='' standin=''
+program='' standin='' holder=''
 finish() {
   local rc=$?
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
+  [ -n "$holder" ] && kill "$holder" 2>/dev/null || true
   [ -n "$standin" ] && kill "$standin" 2>/dev/null || true
   wineserver -k 2>/dev/null || true
   if [ $rc -ne 0 ] && [ $rc -ne 77 ]; then
@@ -90,11 +91,26 @@ done
 again=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port 2>&1) && fail "installed twice"
 [[ "$again" == *"installed already"* ]] || fail "a second install says: $again"
 
+# Port 80 taken: the service stops at once, with the reason and the hint in its log.
+python3 -c 'import socket, time; s = socket.socket(); s.bind(("127.0.0.1", 80)); s.listen()
+print("taken", flush=True); time.sleep(30)' >"$work/holder.log" 2>&1 &
+holder=$!
+for _ in $(seq 50); do grep -q taken "$work/holder.log" && break; sleep 0.1; done
+wine net start mervasTXGateway >/dev/null 2>&1 || true
+wait_state STOPPED || fail "a service that cannot listen is $(service_state)"
+wait_log 'another program uses port 80; `netstat -ano | findstr :80` shows which' 1 ||
+  fail "the log does not say why the service stopped: $(cat "$log")"
+wine sc query mervasTXGateway | tr -d '\r' | grep -q 'SERVICE_EXIT_CODE  : 1 ' ||
+  fail "the service's exit code does not say it failed: $(wine sc query mervasTXGateway)"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+holder=''
+
 # Started: it listens where mervasTX sends, and relays what mervasTX sends.
 wine net start mervasTXGateway >/dev/null || fail "net start failed: $(cat "$log" 2>/dev/null)"
 wait_state RUNNING || fail "the service is $(service_state) after net start"
 wait_log 'listening on 127.0.0.1:80' 1 || {
-  grep -q 'in use' "$log" && skip "127.0.0.1:80 was taken as the service started"
+  [ "$(grep -c 'Address already in use' "$log")" -ge 2 ] && skip "127.0.0.1:80 was taken as the service started"
   fail "the service does not listen: $(cat "$log")"
 }
 (cd "$app" && exec wine mervasTX.exe) &
@@ -136,4 +152,4 @@ wait_log 'paging_gateway: stopped' 2 || fail "the log does not say it stopped ag
 probe close mervasTX
 timeout 20 tail --pid="$program" -f /dev/null || fail "mervasTX did not end"
 program=''
-echo "service test: installed, started, relayed, spooled over a stop, Connect failed! while stopped, started again, removed"
+echo "service test: installed, stopped on a taken port with the reason in its log, started, relayed, spooled over a stop, Connect failed! while stopped, started again, removed"
