@@ -39,8 +39,9 @@ trap finish EXIT
 [ -f "$WINEPREFIX/drive_c/windows/system32/sc.exe" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/services.exe" ] ||
   skip "this Wine has no service manager"
 # The session's own programs keep the output they were started with: not a pipe that $(...) would wait on.
+# Wine keeps no event log, but prints the error entries on the session's standard error: kept in a file.
 wineserver -p
-wine cmd /c exit >/dev/null 2>&1
+WINEDEBUG=-all,err+eventlog wine cmd /c exit >/dev/null 2>"$work/session.log"
 app="$WINEPREFIX/drive_c/Program Files/mervasTX"  # a blank in the service's command line
 data="$WINEPREFIX/drive_c/ProgramData/mervasTX"
 log="$data/paging_gateway.log" pages="$work/pages.txt"
@@ -100,6 +101,8 @@ wine net start mervasTXGateway >/dev/null 2>&1 || true
 wait_state STOPPED || fail "a service that cannot listen is $(service_state)"
 wait_log 'another program uses port 80; `netstat -ano | findstr :80` shows which' 1 ||
   fail "the log does not say why the service stopped: $(cat "$log")"
+grep -q 'another program uses port 80' "$work/session.log" ||
+  fail "no event log entry for the failed start: $(cat "$work/session.log")"
 wine sc query mervasTXGateway | tr -d '\r' | grep -q 'SERVICE_EXIT_CODE  : 1 ' ||
   fail "the service's exit code does not say it failed: $(wine sc query mervasTXGateway)"
 kill "$holder"
