@@ -1,35 +1,27 @@
 #!/usr/bin/env python3
-"""An SNPP paging terminal for the service test: accepts every page and appends it to a file.
+"""An SNPP paging terminal for the service test: takes every page and appends "PAGER: TEXT" to a file.
 Usage: snpp_standin.py ADDRESS PORT PAGES_FILE"""
 import socketserver
 import sys
 
+REPLIES = {"PAGE": "250 Pager ID accepted", "MESS": "250 Message OK", "SEND": "250 Message Sent Successfully",
+           "QUIT": "221 OK, Goodbye"}
+
 
 class Session(socketserver.StreamRequestHandler):
-    def reply(self, line):
-        self.wfile.write((line + "\r\n").encode("latin-1"))
-
     def handle(self):
-        self.reply("220 SNPP stand-in ready")
-        pager = text = None
+        self.wfile.write(b"220 SNPP stand-in ready\r\n")
+        page = {}
         for raw in self.rfile:
-            command, _, argument = raw.decode("latin-1").rstrip("\r\n").partition(" ")
-            verb = command.upper()
-            if verb == "PAGE":
-                pager = argument
-                self.reply("250 Pager ID accepted")
-            elif verb == "MESS":
-                text = argument
-                self.reply("250 Message OK")
-            elif verb == "SEND":
+            verb, _, argument = raw.decode("latin-1").rstrip("\r\n").partition(" ")
+            verb = verb.upper()
+            page[verb] = argument
+            if verb == "SEND":
                 with open(sys.argv[3], "a", encoding="latin-1") as pages:
-                    pages.write(f"{pager}: {text}\n")
-                self.reply("250 Message Sent Successfully")
-            elif verb == "QUIT":
-                self.reply("221 OK, Goodbye")
+                    pages.write(f"{page.get('PAGE')}: {page.get('MESS')}\n")
+            self.wfile.write((REPLIES.get(verb, "500 Command not implemented") + "\r\n").encode("latin-1"))
+            if verb == "QUIT":
                 return
-            else:
-                self.reply("500 Command not implemented")
 
 
 class Server(socketserver.ThreadingTCPServer):
