@@ -84,7 +84,8 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
         if (!spool.Open(options.spoolFolder, error)) {
-            err << "paging_gateway: cannot use the spool folder " << NativePath(options.spoolFolder) << ": " << error << "\n";
+            err << "paging_gateway: cannot use the spool folder " << NativePath(options.spoolFolder) << ": " << error
+                << "\n";
             return 1;
         }
 #ifdef PAGING_GATEWAY_MAIL

@@ -12,7 +12,8 @@
 
 namespace {
 
-const std::string SOURCE_KEY = std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + SERVICE_NAME;
+const std::string SOURCE_KEY =
+    std::string("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\") + SERVICE_NAME;
 
 }  // namespace
 

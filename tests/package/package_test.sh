@@ -64,7 +64,10 @@ for _ in $(seq 50); do grep -q taken "$work/holder.log" && break; sleep 0.1; don
 (cd "$app" && exec wine start /wait paging_gateway.exe --address $taken) &
 console=$!
 window=''
-for _ in $(seq 100); do window=$(xdotool search --name 'paging_gateway\.exe$' | head -1) && [ -n "$window" ] && break; sleep 0.1; done
+for _ in $(seq 100); do
+  window=$(xdotool search --name 'paging_gateway\.exe$' | head -1) && [ -n "$window" ] && break
+  sleep 0.1
+done
 [ -n "$window" ] || fail "no console window for a gateway started on its own"
 sleep 1
 kill -0 "$console" 2>/dev/null || fail "the console of a gateway that could not listen closed without waiting"
@@ -125,4 +128,5 @@ cmp -s "$work/expected.ini" "$app/mervasTX.ini" || fail "mervasTX.ini beside the
 # Last, so that a program grown too big is still checked for everything else first.
 size=$(stat -c %s "$app/mervasTX.exe")
 [ "$size" -le $max_program_bytes ] || fail "mervasTX.exe has $size bytes, more than $max_program_bytes"
-echo "package test: zip contents, readme format, the console that waits, welcome, readme in Notepad, page sent, settings saved, $size bytes"
+echo "package test: zip contents, readme format, the console that waits, welcome, readme in Notepad," \
+  "page sent, settings saved, $size bytes"

@@ -8,6 +8,7 @@ set -euo pipefail
 zip=$1 probe=$2
 here=$(cd "$(dirname "$0")" && pwd)
 snpp_address=127.77.18.1 snpp_port=4444
+relay=snpp://$snpp_address:$snpp_port
 
 fail() { echo "service test: $*"; exit 1; }
 skip() { echo "service test: $*; skipped"; exit 77; }
@@ -81,15 +82,17 @@ probe() { wine "$probe" "$@"; }
 
 # Installed: the service's entry as the service manager keeps it.
 start_standin
-installed=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port --retry-first 500 2>&1) ||
+installed=$(gateway --install-service --relay $relay --retry-first 500 2>&1) ||
   fail "--install-service failed: $installed"
+image="\"C:\\Program Files\\mervasTX\\paging_gateway.exe\" --service --relay $relay --retry-first 500"
+image+=' --spool C:\ProgramData\mervasTX\spool'
 entry=$(wine reg query 'HKLM\System\CurrentControlSet\Services\mervasTXGateway' | tr -d '\r')
 for expected in 'DisplayName    REG_SZ    mervasTX paging gateway' 'Start    REG_DWORD    0x2' \
   'ObjectName    REG_SZ    NT AUTHORITY\LocalService' \
-  "ImagePath    REG_SZ    \"C:\\Program Files\\mervasTX\\paging_gateway.exe\" --service --relay snpp://$snpp_address:$snpp_port --retry-first 500 --spool C:\\ProgramData\\mervasTX\\spool"; do
+  "ImagePath    REG_SZ    $image"; do
   [[ "$entry" == *"$expected"* ]] || fail "the service's entry lacks \"$expected\": $entry"
 done
-again=$(gateway --install-service --relay snpp://$snpp_address:$snpp_port 2>&1) && fail "installed twice"
+again=$(gateway --install-service --relay $relay 2>&1) && fail "installed twice"
 [[ "$again" == *"installed already"* ]] || fail "a second install says: $again"
 
 # Port 80 taken: the service stops at once, with the reason and the hint in its log.
@@ -155,4 +158,5 @@ wait_log 'paging_gateway: stopped' 2 || fail "the log does not say it stopped ag
 probe close mervasTX
 timeout 20 tail --pid="$program" -f /dev/null || fail "mervasTX did not end"
 program=''
-echo "service test: installed, stopped on a taken port with the reason in its log, started, relayed, spooled over a stop, Connect failed! while stopped, started again, removed"
+echo "service test: installed, stopped on a taken port with the reason in its log, started, relayed," \
+  "spooled over a stop, Connect failed! while stopped, started again, removed"

@@ -17,10 +17,10 @@ sed "s|/usr/local/bin/paging_gateway|$gateway|" "$unit" >"$work/paging_gateway.s
 report=$(systemd-analyze verify "$work/paging_gateway.service" 2>&1) || fail "systemd-analyze verify failed: $report"
 [ -z "$report" ] || fail "systemd-analyze verify says: $report"
 
+start='ExecStart=/usr/local/bin/paging_gateway --spool %S/paging_gateway/spool $PAGING_GATEWAY_OPTIONS'
 for setting in DynamicUser=yes StateDirectory=paging_gateway Restart=on-failure \
   AmbientCapabilities=CAP_NET_BIND_SERVICE CapabilityBoundingSet=CAP_NET_BIND_SERVICE ProtectSystem=strict \
-  NoNewPrivileges=yes ProtectHome=yes PrivateTmp=yes 'ExecStart=/usr/local/bin/paging_gateway --spool %S/paging_gateway/spool $PAGING_GATEWAY_OPTIONS' \
-  EnvironmentFile=/etc/paging_gateway/paging_gateway.env; do
+  NoNewPrivileges=yes ProtectHome=yes PrivateTmp=yes "$start" EnvironmentFile=/etc/paging_gateway/paging_gateway.env; do
   grep -qxF -- "$setting" "$unit" || fail "the unit lacks $setting"
 done
 
