@@ -12,9 +12,11 @@
 
 namespace {
 
-// System and administrators own it; LocalService ("LS") may create and change files, which the folders
-// below inherit.
-constexpr const char FOLDER_ACCESS[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;LS)";
+// System and administrators own it; LocalService ("LS") may create and change files; the computer's users
+// ("BU") may read the log and the spool, as they could in any other folder of ProgramData. The folders below
+// inherit it.
+constexpr const char FOLDER_ACCESS[] =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;LS)(A;OICI;0x1200A9;;;BU)";
 // The credentials: administrators write them, the service reads them; nobody else sees them.
 constexpr const char CREDENTIALS_ACCESS[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;LS)";
 

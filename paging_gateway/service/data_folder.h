@@ -6,8 +6,8 @@
 // The folder; empty when Windows does not say where ProgramData is.
 std::string ServiceDataFolder();
 
-// Creates the folder (or takes it over) so that the service's account may write in it and ordinary users may
-// not; the credentials file inside is for administrators and the service alone.
+// Creates the folder (or takes it over) so that the service's account may write in it and ordinary users
+// may only read; the credentials file inside is for administrators and the service alone.
 bool PrepareServiceDataFolder(const std::string& folder, std::string& error);
 
 // Writes `bytes` to a file that only administrators and the service's account may read.

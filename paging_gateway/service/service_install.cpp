@@ -45,6 +45,16 @@ int Refused(const char* what, std::ostream& err) {
     return 1;
 }
 
+// LocalService cannot read a user's own folders (Desktop, Downloads...), so a service there would never start.
+bool InUsersFolder(const std::string& exe) {
+    char profile[MAX_PATH] = "";
+    const DWORD length = GetEnvironmentVariableA("USERPROFILE", profile, sizeof profile);
+    if (length == 0 || length >= sizeof profile || exe.size() <= length) return false;
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, exe.c_str(), static_cast<int>(length), profile,
+                          static_cast<int>(length)) == CSTR_EQUAL &&
+           (exe[length] == '\\' || exe[length] == '/');
+}
+
 std::string ThisProgram() {
     char path[MAX_PATH] = "";
     const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -98,11 +108,21 @@ int InstallService(const std::vector<std::string>& options, std::ostream& out, s
     }
     Handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (manager == nullptr) return Refused("installing the service", err);
+    if (Handle(OpenServiceA(manager, SERVICE_NAME, SERVICE_QUERY_STATUS)) != nullptr) {
+        err << "paging_gateway: the service " << SERVICE_NAME << " is installed already; "
+            << "paging_gateway --uninstall-service removes it\n";
+        return 1;
+    }
 
     const std::string folder = ServiceDataFolder();
     const std::string exe = ThisProgram();
     if (folder.empty() || exe.empty()) {
         err << "paging_gateway: Windows does not say where " << (folder.empty() ? "ProgramData is" : "I am") << "\n";
+        return 1;
+    }
+    if (InUsersFolder(exe)) {
+        err << "paging_gateway: the service could not read " << exe << " in your own user folder; move the "
+            << "program's folder somewhere else first (for instance to C:\\mervasTX) and install from there\n";
         return 1;
     }
     if (!PrepareServiceDataFolder(folder, error)) {
@@ -115,14 +135,7 @@ int InstallService(const std::vector<std::string>& options, std::ostream& out, s
     Handle service(CreateServiceA(manager, SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                   commandLine.c_str(), nullptr, nullptr, nullptr, SERVICE_ACCOUNT, ""));
-    if (service == nullptr) {
-        if (GetLastError() == ERROR_SERVICE_EXISTS) {
-            err << "paging_gateway: the service " << SERVICE_NAME << " is installed already; "
-                << "paging_gateway --uninstall-service removes it\n";
-            return 1;
-        }
-        return Refused("installing the service", err);
-    }
+    if (service == nullptr) return Refused("installing the service", err);
     Describe(service);
     if (!RegisterEventLogSource(exe, error)) err << "paging_gateway: " << error << "\n";
 

@@ -80,6 +80,13 @@ send() {
 }
 probe() { wine "$probe" "$@"; }
 
+# Not from a user's own folder, which the service's account cannot read.
+profile=$(wine cmd /c echo %USERPROFILE% | tr -d '\r')
+mkdir -p "$(winepath -u "$profile")/Desktop"
+cp "$app/paging_gateway.exe" "$(winepath -u "$profile")/Desktop/"
+refused=$(wine "$profile\\Desktop\\paging_gateway.exe" --install-service 2>&1) && fail "installed from $profile"
+[[ "$refused" == *"your own user folder"* ]] || fail "an install from $profile says: $refused"
+
 # Installed: the service's entry as the service manager keeps it.
 start_standin
 installed=$(gateway --install-service --relay $relay --retry-first 500 2>&1) ||
