@@ -6,6 +6,13 @@ set(MERVASTX_RELEASE ${PROJECT_VERSION}.1)
 set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${MERVASTX_RELEASE}-win32.zip)
 set(_stage ${CMAKE_BINARY_DIR}/package)
 
+# A zip of an earlier release left in the build folder would be taken for this one.
+file(GLOB _earlier_zips ${CMAKE_BINARY_DIR}/mervasTX-*-win32.zip)
+list(REMOVE_ITEM _earlier_zips ${MERVASTX_ZIP})
+if(_earlier_zips)
+  file(REMOVE ${_earlier_zips})
+endif()
+
 # Notepad wants CR LF; the readme names the carriers' servers this build sends to.
 configure_file(${CMAKE_SOURCE_DIR}/res/readme.txt.in ${_stage}/readme.txt @ONLY NEWLINE_STYLE CRLF)
 
