@@ -8,9 +8,9 @@
 #include "paging_gateway/run_gateway.h"
 #include "paging_gateway/service/service_command.h"
 
-int main(int argc, char** argv) {
-    int code = 0;
-    if (RunServiceCommand(argc, argv, code)) return code;
+namespace {
+
+int Run(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
     if (!ReadGatewayOptions(argc, argv, options, error)) {
@@ -23,8 +23,17 @@ int main(int argc, char** argv) {
     }
     std::atomic<bool> stop{false};
     StopOnSignals(stop);
-    code = RunGateway(options, std::cout, std::cerr, stop);
-    // Started from Explorer, the window would close before anyone could read why.
-    if (code != 0 && ConsoleClosesWithUs()) WaitForKey(std::cout);
+    return RunGateway(options, std::cout, std::cerr, stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int code = 0;
+    const bool serviceCommand = RunServiceCommand(argc, argv, code);
+    if (!serviceCommand) code = Run(argc, argv);
+    // Started from Explorer or a shortcut, the window would close before anyone could read why, or what
+    // an installation did.
+    if ((code != 0 || serviceCommand) && ConsoleClosesWithUs()) WaitForKey(std::cout);
     return code;
 }
