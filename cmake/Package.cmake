@@ -1,8 +1,17 @@
 # The zip a Windows user gets: the program, the local paging gateway, and the readme the welcome box
 # points to, all at the top of the archive so that they unpack side by side.
 
-set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${PROJECT_VERSION}-win32.zip)
+# The release's number: the project's version and this round's fixes (the program still greets as v.06).
+set(MERVASTX_RELEASE ${PROJECT_VERSION}.1)
+set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${MERVASTX_RELEASE}-win32.zip)
 set(_stage ${CMAKE_BINARY_DIR}/package)
+
+# A zip of an earlier release left in the build folder would be taken for this one.
+file(GLOB _earlier_zips ${CMAKE_BINARY_DIR}/mervasTX-*-win32.zip)
+list(REMOVE_ITEM _earlier_zips ${MERVASTX_ZIP})
+if(_earlier_zips)
+  file(REMOVE ${_earlier_zips})
+endif()
 
 # Notepad wants CR LF; the readme names the carriers' servers this build sends to.
 configure_file(${CMAKE_SOURCE_DIR}/res/readme.txt.in ${_stage}/readme.txt @ONLY NEWLINE_STYLE CRLF)
@@ -15,6 +24,6 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E chdir ${_stage}
           ${CMAKE_COMMAND} -E tar cf ${MERVASTX_ZIP} --format=zip readme.txt mervasTX.exe paging_gateway.exe
   DEPENDS mervasTX paging_gateway ${_stage}/readme.txt
-  COMMENT "Packing mervasTX-${PROJECT_VERSION}-win32.zip"
+  COMMENT "Packing mervasTX-${MERVASTX_RELEASE}-win32.zip"
   VERBATIM)
 add_custom_target(release_zip ALL DEPENDS ${MERVASTX_ZIP})

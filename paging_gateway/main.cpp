@@ -3,20 +3,37 @@
 #include <iostream>
 
 #include "paging_gateway/options.h"
+#include "paging_gateway/platform/console.h"
+#include "paging_gateway/platform/stop_signal.h"
 #include "paging_gateway/run_gateway.h"
+#include "paging_gateway/service/service_command.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error) || !ReadMailCredentials(options.relay.mail, error) ||
-        !ReadWctpCredentials(options.relay, options.relay.wctp, error)) {
-        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE;
+    if (!ReadGatewayOptions(argc, argv, options, error)) {
+        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE << SERVICE_USAGE;
         return 2;
     }
     if (options.showHelp) {
-        std::cout << GATEWAY_USAGE;
+        std::cout << GATEWAY_USAGE << SERVICE_USAGE;
         return 0;
     }
     std::atomic<bool> stop{false};
+    StopOnSignals(stop);
     return RunGateway(options, std::cout, std::cerr, stop);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int code = 0;
+    const bool serviceCommand = RunServiceCommand(argc, argv, code);
+    if (!serviceCommand) code = Run(argc, argv);
+    // Started from Explorer or a shortcut, the window would close before anyone could read why, or what
+    // an installation did.
+    if ((code != 0 || serviceCommand) && ConsoleClosesWithUs()) WaitForKey(std::cout);
+    return code;
 }

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/platform/console.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/wctp.h"
 #include "paging_gateway/relay/wctp_receipts.h"
@@ -45,13 +46,41 @@ void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
     }
 }
 
+// What a user can do about the commonest reasons a port cannot be had.
+std::string ListenHint(const std::string& error, int port) {
+    const std::string number = std::to_string(port);
+    if (error == "Address already in use") {
+#ifdef _WIN32
+        return "another program uses port " + number + "; `netstat -ano | findstr :" + number + "` shows which";
+#else
+        return "another program uses port " + number + "; `ss -ltnp 'sport = :" + number + "'` shows which";
+#endif
+    }
+    if (error == "Permission denied" && port < 1024) {
+#ifdef _WIN32
+        return "this account may not use port " + number;
+#else
+        return "ports below 1024 need root or CAP_NET_BIND_SERVICE (the systemd unit gives it)";
+#endif
+    }
+    return "";
+}
+
 }  // namespace
 
-int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& stop) {
+bool ReadGatewayOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
+    return ParseOptions(argc, argv, options, error) && ReadMailCredentials(options.relay.mail, error) &&
+           ReadWctpCredentials(options.relay, options.relay.wctp, error);
+}
+
+int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& err, std::atomic<bool>& stop,
+               const std::function<void()>& listening) {
     std::string error;
     PagingServer server;
     if (!server.Listen(options.address, options.port, error)) {
         err << "paging_gateway: cannot listen on " << options.address << ":" << options.port << ": " << error << "\n";
+        const std::string hint = ListenHint(error, options.port);
+        if (!hint.empty()) err << "paging_gateway: " << hint << "\n";
         return 1;
     }
 
@@ -86,6 +115,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
                                : SendAgainCall());
     err << "paging_gateway: each page's story on http://" << options.address << ":" << options.port << "/status\n";
     err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";
+    if (listening) listening();
     {
         StopWatcher watcher(stop, server);
         server.Serve(out, options.pageLimit);

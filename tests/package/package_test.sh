@@ -12,10 +12,12 @@ fail() { echo "package test: $*"; exit 1; }
 
 work=$(mktemp -d)
 app="$work/app"
-program='' gateway=''
+program='' gateway='' holder='' console=''
 finish() {
   local rc=$?
   [ -n "$program" ] && kill "$program" 2>/dev/null || true
+  [ -n "$holder" ] && kill "$holder" 2>/dev/null || true
+  [ -n "$console" ] && kill "$console" 2>/dev/null || true
   [ -n "$gateway" ] && kill "$gateway" 2>/dev/null || true
   if [ $rc -ne 0 ] && [ $rc -ne 77 ]; then
     import -window root "$work/failure.png" 2>/dev/null || true
@@ -51,6 +53,32 @@ readme="$app/readme.txt"
   [ "$(tail -c 2 "$readme" | od -An -c | tr -d ' ')" = '\r\n' ] || fail "readme.txt has a line not ended by CR LF"
 wide=$(tr -d '\r' <"$readme" | awk 'length > 80 { printf "%d ", NR }')
 [ -z "$wide" ] || fail "readme.txt lines wider than 80 columns: $wide"
+
+# Started from Explorer (alone in a console of its own) and unable to listen, the gateway waits for a key
+# before its window closes, so that the reason can be read.
+taken=127.77.18.30
+python3 -c 'import socket, sys, time; s = socket.socket(); s.bind((sys.argv[1], 80)); s.listen()
+print("taken", flush=True); time.sleep(60)' $taken >"$work/holder.log" 2>&1 &
+holder=$!
+for _ in $(seq 50); do grep -q taken "$work/holder.log" && break; sleep 0.1; done
+(cd "$app" && exec wine start /wait paging_gateway.exe --address $taken) &
+console=$!
+window=''
+for _ in $(seq 100); do
+  window=$(xdotool search --name 'paging_gateway\.exe$' | head -1) && [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || fail "no console window for a gateway started on its own"
+sleep 1
+kill -0 "$console" 2>/dev/null || fail "the console of a gateway that could not listen closed without waiting"
+xdotool mousemove --window "$window" 50 50 click 1
+xdotool key space
+timeout 10 tail --pid="$console" -f /dev/null || fail "the gateway's console did not close on a key"
+wait "$console" && status=0 || status=$?
+console=''
+[ "$status" -eq 1 ] || fail "a gateway that could not listen ended with exit code $status"
+kill "$holder"
+holder=''
 
 # The zip's gateway listens where this build sends Sprint messages.
 case "$host" in
@@ -100,4 +128,5 @@ cmp -s "$work/expected.ini" "$app/mervasTX.ini" || fail "mervasTX.ini beside the
 # Last, so that a program grown too big is still checked for everything else first.
 size=$(stat -c %s "$app/mervasTX.exe")
 [ "$size" -le $max_program_bytes ] || fail "mervasTX.exe has $size bytes, more than $max_program_bytes"
-echo "package test: zip contents, readme format, welcome, readme in Notepad, page sent, settings saved, $size bytes"
+echo "package test: zip contents, readme format, the console that waits, welcome, readme in Notepad," \
+  "page sent, settings saved, $size bytes"

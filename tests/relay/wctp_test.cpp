@@ -201,9 +201,9 @@ TEST(WctpTest, ReceiptsAreAskedForAtTheirPaceForABoundedTimeAndPassedOn) {
     page.phoneNumber = "555 123 4567";
     receipts.Received("000000000007", page, "127.0.0.1", wctp);
     receipts.Received("000000000008", page, "127.0.0.1", snpp);
-    receipts.Attempted("000000000007", wctp, {Outcome::Temporary, "606", ""}, 200);
-    receipts.Attempted("000000000007", wctp, {Outcome::Delivered, "200", "TRK42"}, 0);
-    receipts.Attempted("000000000008", snpp, {Outcome::Delivered, "250", "not WCTP"}, 0);
+    receipts.Attempted("000000000007", wctp, {Outcome::Temporary, "606"}, 200);
+    receipts.Attempted("000000000007", wctp, {Outcome::Delivered, "200", Scope::Page, "TRK42"}, 0);
+    receipts.Attempted("000000000008", snpp, {Outcome::Delivered, "250", Scope::Page, "not WCTP"}, 0);
     receipts.SentAgain("000000000009", "127.0.0.1");
     EXPECT_EQ(receipts.Watching(), 1u);
     ASSERT_TRUE(WaitFor([&] { return ledger.Events().size() >= 8; })) << ReadFile(folder.path + "/out");

@@ -1,0 +1,7 @@
+// The command-line words that concern the gateway as a service: --install-service, --uninstall-service, --service.
+#pragma once
+
+// True when the command line was one of them, with the exit code in `code`; false for an ordinary run.
+bool RunServiceCommand(int argc, char** argv, int& code);
+
+extern const char SERVICE_USAGE[];
