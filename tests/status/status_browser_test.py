@@ -95,7 +95,7 @@ def send_page(phone, message):
 
 
 def start_gateway(folder, *extra):
-    log = open(os.path.join(folder, "gateway.log"), "w")
+    log = open(os.path.join(folder, "gateway.log"), "a")  # every start's lines, for a failure's report
     return subprocess.Popen([sys.argv[1], *extra], stdout=log, stderr=subprocess.STDOUT)
 
 
