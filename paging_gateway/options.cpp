@@ -33,6 +33,7 @@ const char GATEWAY_USAGE[] =
     "and prints one line per page. With --relay it also hands each page on to a real\n"
     "paging network over " RELAY_KINDS ",\n"
     "keeping it in a spool folder until the network has taken it.\n"
+    "Each page's story is on http://ADDRESS:PORT/status (also /status.json and /metrics).\n"
     "  --address A              IPv4 address to listen on (default 127.0.0.1; \"localhost\" means that)\n"
     "  --port P                 TCP port (default 80, where mervasTX sends)\n"
     "  --once                   exit after the first page\n"
@@ -52,6 +53,10 @@ const char GATEWAY_USAGE[] =
     "  --wctp-poll S            WCTP: ask after a page's delivery every S seconds (default 60), or less\n"
     "                           often when the network asks for that\n"
     "  --wctp-receipts S        WCTP: keep asking for S seconds after a page went (default 3600; 0: never)\n"
+    "  --status-allow CIDR      let addresses in CIDR (e.g. 192.168.1.0/24) see /status, /status.json and\n"
+    "                           /metrics (loopback always can); repeatable\n"
+    "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
+    "  --ledger-days N          and of no page older than N days (default 30)\n"
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
     "                           up to --retry-most)\n"
     "  --retry-most MS          longest wait between tries (default 300000, 5 minutes)\n"
@@ -178,7 +183,8 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
     static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
                                              "--spool",     "--mail-from", "--mail-to", "--smtp-user",
                                              "--retry-first", "--retry-most", "--upstream-timeout", "--sessions",
-                                             "--ca-file",   "--wctp-poll", "--wctp-receipts"};
+                                             "--ca-file",   "--wctp-poll", "--wctp-receipts", "--status-allow",
+                                             "--ledger-pages", "--ledger-days"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -257,6 +263,22 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
             }
             (poll ? options.relay.wctp.pollMilliseconds : options.relay.wctp.receiptMilliseconds) =
                 (value == "0" ? 0 : number) * 1000;
+        } else if (option == "--status-allow") {
+            AddressRange range;
+            if (!ParseAddressRange(value, range)) {
+                error = "--status-allow needs an address range such as 192.168.1.0/24: " + PrintableText(value);
+                return false;
+            }
+            options.statusAllow.push_back(range);
+        } else if (option == "--ledger-pages" || option == "--ledger-days") {
+            if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
+                error = option + " needs a positive number: " + PrintableText(value);
+                return false;
+            }
+            if (option == "--ledger-pages")
+                options.ledger.pages = static_cast<size_t>(number);
+            else
+                options.ledger.days = number;
         } else {
             if (!ParseNumber(value, 300 * 1000, number)) {
                 error = option + " needs milliseconds (1-300000): " + value;

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/relay/relay.h"
+#include "paging_gateway/status/access.h"
 
 struct GatewayOptions {
     std::string address = "127.0.0.1";
@@ -12,6 +15,8 @@ struct GatewayOptions {
     bool showHelp = false;
     RelaySettings relay;  // no routes: print pages and relay nothing
     std::string spoolFolder = "paging_gateway.spool";
+    std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
+    LedgerLimits ledger;
 };
 
 extern const char GATEWAY_USAGE[];

@@ -10,6 +10,7 @@
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/wctp.h"
 #include "paging_gateway/relay/wctp_receipts.h"
+#include "paging_gateway/status/gateway_status.h"
 #ifdef PAGING_GATEWAY_MAIL
 #include "paging_gateway/relay/mail.h"
 #endif
@@ -84,6 +85,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
     }
 
     Spool spool;
+    GatewayStatus status(options);
     std::unique_ptr<WctpReceipts> receipts;  // outlives the relay, which tells it each page's events
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
@@ -91,18 +93,27 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
             err << "paging_gateway: " << error << "\n";
             return 1;
         }
+        if (!status.Open(spool, error)) {
+            err << "paging_gateway: " << error << "\n";
+            return 1;
+        }
 #ifdef PAGING_GATEWAY_MAIL
         StartMail();
 #endif
         StartWctp();
-        // It passes every event on to the next PageEvents (the ledger; none yet).
-        receipts = StartWctpReceipts(options.relay, nullptr, out);
-        relay = std::make_unique<Relay>(options.relay, spool, out, receipts.get());
+        // It passes every event on to the ledger.
+        receipts = StartWctpReceipts(options.relay, status.Events(), out);
+        relay = std::make_unique<Relay>(options.relay, spool, out,
+                                        receipts ? static_cast<PageEvents*>(receipts.get()) : status.Events());
         relay->Start();
         server.SetPageSink([&relay](const Page& page, const std::string& client, std::string& id,
                                     std::string& reason) { return relay->Take(page, client, id, reason); });
         PrintRoutes(options.relay, err);
     }
+    status.Serve(server, relay ? SendAgainCall([&relay](const std::string& id, const std::string& who,
+                                                        std::string& error) { return relay->SendAgain(id, who, error); })
+                               : SendAgainCall());
+    err << "paging_gateway: each page's story on http://" << options.address << ":" << options.port << "/status\n";
     err << "paging_gateway: listening on " << options.address << ":" << options.port << "\n";
     if (listening) listening();
     {

@@ -25,16 +25,18 @@ bool ParseRequestLine(const std::string& line, HttpRequest& request) {
     return true;
 }
 
-bool IsContentLength(const std::string& name) {
-    static const char NAME[] = "content-length";
-    if (name.size() != sizeof NAME - 1) return false;
+bool SameName(const std::string& name, const std::string& other) {
+    if (name.size() != other.size()) return false;
     for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
+        char c = name[i], d = other[i];
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != NAME[i]) return false;
+        if (d >= 'A' && d <= 'Z') d = static_cast<char>(d - 'A' + 'a');
+        if (c != d) return false;
     }
     return true;
 }
+
+bool IsContentLength(const std::string& name) { return SameName(name, "content-length"); }
 
 std::string Trimmed(const std::string& text) {
     const size_t start = text.find_first_not_of(" \t");
@@ -85,8 +87,9 @@ RequestState ExamineRequest(const std::string& received, HttpRequest& request, s
             problem = "malformed header line";
             return RequestState::Bad;
         }
+        request.headers.emplace_back(line.substr(0, colon), Trimmed(line.substr(colon + 1)));
         if (!IsContentLength(line.substr(0, colon))) continue;
-        const std::string value = Trimmed(line.substr(colon + 1));
+        const std::string value = request.headers.back().second;
         if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) {
             problem = "bad Content-Length";
             return RequestState::Bad;
@@ -120,6 +123,13 @@ RequestState ExamineRequest(const std::string& received, HttpRequest& request, s
         request.body = received.substr(headerEnd, static_cast<size_t>(contentLength));
     }
     return RequestState::Complete;
+}
+
+std::vector<std::string> HeaderValues(const HttpRequest& request, const std::string& name) {
+    std::vector<std::string> values;
+    for (const auto& header : request.headers)
+        if (SameName(header.first, name)) values.push_back(header.second);
+    return values;
 }
 
 int ReadRequestPage(const HttpRequest& request, Page& page, std::string& problem) {

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "paging_gateway/intake/page.h"
 
@@ -15,7 +17,11 @@ struct HttpRequest {
     std::string method;
     std::string target;  // path and query, as sent
     std::string body;    // POST: exactly Content-Length bytes; what follows them is ignored
+    std::vector<std::pair<std::string, std::string>> headers = {};  // names as sent, values without outer blanks
 };
+
+// Every value of the header `name` (any case), in order.
+std::vector<std::string> HeaderValues(const HttpRequest& request, const std::string& name);
 
 // Incomplete asks for more bytes; Bad and TooLarge say why in `problem`.
 RequestState ExamineRequest(const std::string& received, HttpRequest& request, std::string& problem);

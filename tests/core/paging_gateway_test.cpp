@@ -19,6 +19,7 @@
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/options.h"
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/status/gateway_status.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
@@ -27,8 +28,10 @@
 // Addresses of these tests' own; the two builds use different ranges so both can run at once.
 #ifdef _WIN32
 #define PAGING_TEST_ADDRESS(n) "127.77.4." #n
+#define STATUS_TEST_ADDRESS "127.77.16.4"
 #else
 #define PAGING_TEST_ADDRESS(n) "127.77.3." #n
+#define STATUS_TEST_ADDRESS "127.77.16.3"
 #endif
 
 namespace {
@@ -290,10 +293,19 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
     EXPECT_EQ(options.pageLimit, 1);
     EXPECT_TRUE(options.showHelp);
 
+    ASSERT_TRUE(parse({"--status-allow", "10.1.2.3/8", "--status-allow", "192.168.1.9", "--ledger-pages", "500"},
+                      options, error))
+        << error;
+    ASSERT_EQ(options.statusAllow.size(), 2u);
+    EXPECT_TRUE(ClientAllowed("10.200.0.1", options.statusAllow) && ClientAllowed("192.168.1.9", options.statusAllow));
+    EXPECT_FALSE(ClientAllowed("192.168.1.10", options.statusAllow) || ClientAllowed("11.0.0.1", options.statusAllow));
+    EXPECT_EQ(options.ledger.pages, 500u);
+    EXPECT_EQ(options.ledger.days, 30);
+
     const std::vector<std::vector<const char*>> wrong = {
         {"--port", "0"},      {"--port", "65536"},        {"--port", "8o"},   {"--port"},       {"--count", "0"},
         {"--count", "-2"},    {"--address", "127.1"},     {"--address", "300.0.0.1"}, {"--address", "1.2.3.4."},
-        {"--verbose"}};
+        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"}};
     for (const auto& args : wrong) {
         GatewayOptions fresh;
         error.clear();
@@ -509,4 +521,51 @@ TEST(PagingGatewayServer, SaysWhyItCannotListen) {
     ASSERT_TRUE(first.Listen(PAGING_TEST_ADDRESS(2), 80, error)) << error;
     EXPECT_FALSE(second.Listen(PAGING_TEST_ADDRESS(2), 80, error));
     EXPECT_EQ(error, "Address already in use");
+}
+
+TEST(PagingGatewayServer, ServesTheStatusPagesBesideTheForms) {
+    GatewayOptions options;
+    options.address = STATUS_TEST_ADDRESS;
+    PagingServer server;
+    GatewayStatus status(options);
+    std::string error;
+    ASSERT_TRUE(server.Listen(options.address, 80, error)) << error;
+    status.Serve(server, SendAgainCall());
+    std::ostringstream out;
+    ServingThread serving{server, std::thread([&] { server.Serve(out); })};
+    auto ask = [&](const std::string& request) {
+        SocketHandle handle = ConnectTo(STATUS_TEST_ADDRESS);
+        SendText(handle, request);
+        const std::string answer = ReadToEnd(handle);
+        CloseSocket(handle);
+        return answer;
+    };
+
+    GatewayRequest request{};
+    EncodeMessage(request, "disk <full> & \"x\"");
+    ApplyGatewayProfile(request, 'V');
+    SetPhoneNumber(request, "5551234567");
+    CopyText(request.host, STATUS_TEST_ADDRESS);
+    ASSERT_STREQ(DeliverRequest(request), "Message sent!");
+
+    const std::string json = ask("GET /status.json HTTP/1.0\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(json.compare(0, 15, "HTTP/1.0 200 OK"), 0) << json;
+    EXPECT_NE(json.find("{\"id\": \"000000000001\", \"state\": \"received\", \"carrier\": \"Verizon\", "
+                        "\"phone\": \"5551234567\", \"message\": \"disk <full> & \\\"x\\\"\""),
+              std::string::npos)
+        << json;
+    const std::string html = ask("GET /status HTTP/1.1\r\nHost: " STATUS_TEST_ADDRESS "\r\n\r\n");
+    EXPECT_NE(html.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos);
+    EXPECT_NE(html.find("disk &lt;full&gt; &amp; &quot;x&quot;"), std::string::npos) << html;
+    EXPECT_NE(ask("GET /metrics HTTP/1.0\r\n\r\n").find("\npaging_gateway_pages_received_total{route=\"\"} 1\n"),
+              std::string::npos);
+    EXPECT_EQ(ask("GET /status HTTP/1.1\r\nHost: rebound.example\r\n\r\n").compare(0, 12, "HTTP/1.0 403"), 0);
+    EXPECT_EQ(ask("POST /status/send-again HTTP/1.0\r\nContent-Length: 17\r\n\r\nid=000000000001&x")
+                  .compare(0, 12, "HTTP/1.0 403"),
+              0);
+    // A status path never takes a page, whatever fields it carries.
+    EXPECT_EQ(ask("GET /status?min=1&msg=x HTTP/1.0\r\n\r\n").compare(0, 12, "HTTP/1.0 200"), 0);
+    server.Stop();
+    serving.thread.join();
+    EXPECT_EQ(out.str(), "page 000000000001 via Verizon: to \"5551234567\": \"disk <full> & \\\"x\\\"\"\n");
 }

@@ -1,0 +1,34 @@
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
+// put in its place.
+#pragma once
+
+#include <string>
+
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { Close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Creates the file when missing; false, with the system's reason, when it cannot be opened.
+    bool Open(const std::string& path, std::string& error);
+
+    // Adds `bytes` in one write, so a killed process leaves whole lines; with `flush` they are on disk before
+    // it returns.
+    bool Append(const std::string& bytes, bool flush, std::string& error);
+
+    bool IsOpen() const;
+    void Close();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int handle_ = -1;
+#endif
+};
+
+// Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
+// the other.
+bool RenameOver(const std::string& from, const std::string& to, std::string& error);

@@ -1,0 +1,49 @@
+// The ledger and the status pages of one run of the gateway, set up together.
+#include "paging_gateway/status/gateway_status.h"
+
+#include "paging_gateway/intake/server.h"
+#include "paging_gateway/spool/spool.h"
+
+namespace {
+
+// The upstream the relay gives a carrier's pages: its own route, or the one for every other carrier.
+std::string RouteOf(const RelaySettings& relay, const Page& page) {
+    std::string chosen;
+    for (const RelayRoute& route : relay.routes) {
+        if (route.carrier == page.carrier->displayName) return route.url.text;
+        if (route.carrier.empty()) chosen = route.url.text;
+    }
+    return chosen;
+}
+
+}  // namespace
+
+GatewayStatus::GatewayStatus(const GatewayOptions& options) : options_(options), ledger_(options.ledger) {}
+
+bool GatewayStatus::Open(const Spool& spool, std::string& error) {
+    const std::string path = spool.Folder() + "/" + LEDGER_FILE_NAME;
+    if (!ledger_.Open(path, error)) {
+        error = "the ledger " + path + ": " + error;
+        return false;
+    }
+    for (const RelayRoute& route : options_.relay.routes) ledger_.AddRoute(route.url.text);
+    ledger_.Recover(spool, [this](const Page& page) { return RouteOf(options_.relay, page); });
+    return true;
+}
+
+void GatewayStatus::Serve(PagingServer& server, SendAgainCall sendAgain) {
+    StatusSettings settings;
+    settings.listenAddress = options_.address;
+    settings.port = options_.port;
+    settings.allowed = options_.statusAllow;
+    pages_ = std::make_unique<StatusPages>(ledger_, settings, std::move(sendAgain));
+    server.SetRequestHandler([this](const HttpRequest& request, const std::string& client, std::string& response) {
+        return pages_->Handle(request, client, response);
+    });
+    if (!options_.relay.routes.empty()) return;
+    server.SetPageSink([this](const Page& page, const std::string& client, std::string& id, std::string&) {
+        id = ledger_.NextId();
+        ledger_.Received(id, page, client, "");
+        return true;
+    });
+}

@@ -1,0 +1,36 @@
+// The ledger and the status pages of one run of the gateway, set up together.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "paging_gateway/ledger/ledger.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/status/status_pages.h"
+
+class PagingServer;
+class Spool;
+
+// The ledger's file in the spool folder.
+constexpr char LEDGER_FILE_NAME[] = "ledger.txt";
+
+class GatewayStatus {
+public:
+    explicit GatewayStatus(const GatewayOptions& options);
+
+    // With a relay, once the spool is open and before the relay starts: the ledger's file in the spool folder,
+    // brought in line with what the spool holds. False, with the reason, when the file cannot be used.
+    bool Open(const Spool& spool, std::string& error);
+
+    // What the relay tells each page's story to.
+    PageEvents* Events() { return &ledger_; }
+
+    // Puts the status pages on the server, failed pages sent again through `sendAgain`; without a relay the
+    // ledger lives in memory and gives each page its id.
+    void Serve(PagingServer& server, SendAgainCall sendAgain);
+
+private:
+    const GatewayOptions& options_;
+    Ledger ledger_;
+    std::unique_ptr<StatusPages> pages_;
+};
