@@ -54,7 +54,7 @@ accept_box "Message Status"
 
 timeout 10 tail --pid="$gateway" -f /dev/null || { echo "the gateway received no page"; exit 1; }
 gateway=''
-expected_page='page via Sprint: to "5551234567": "hello from mervas" from "Bob" callback "5550001111"'
+expected_page='page 000000000001 via Sprint: to "5551234567": "hello from mervas" from "Bob" callback "5550001111"'
 if ! tr -d '\r' <"$work/gateway.log" | grep -qxF "$expected_page"; then
   echo "the gateway did not print the expected page; it printed:"; cat "$work/gateway.log"; exit 1
 fi
