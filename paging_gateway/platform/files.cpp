@@ -1,9 +1,10 @@
 // The few file-system calls the spool needs, each one finished on disk before it returns.
 #include "paging_gateway/platform/files.h"
 
+#include "paging_gateway/platform/system_error.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -18,24 +19,9 @@
 #include <unistd.h>
 #endif
 
+#ifndef _WIN32
+
 namespace {
-
-#ifdef _WIN32
-
-std::string SystemError() {
-    const DWORD code = GetLastError();
-    char text[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message.empty() ? "Windows error " + std::to_string(code) : message;
-}
-
-#else
-
-std::string SystemError() { return strerror(errno); }
 
 // A rename or removal is only on disk once the folder holding the entry is.
 bool SyncFolder(const std::string& folder, std::string& error) {
@@ -50,9 +36,9 @@ bool SyncFolder(const std::string& folder, std::string& error) {
     return synced;
 }
 
-#endif
-
 }  // namespace
+
+#endif
 
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
