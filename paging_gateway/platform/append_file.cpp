@@ -1,8 +1,6 @@
-// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
-// put in its place.
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time.
 #include "paging_gateway/platform/append_file.h"
 
-#include "paging_gateway/platform/files.h"
 #include "paging_gateway/platform/system_error.h"
 
 #include <cerrno>
@@ -13,7 +11,6 @@
 #endif
 #include <windows.h>
 #else
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -48,12 +45,6 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 }
 
 bool AppendFile::IsOpen() const { return handle_ != nullptr; }
-
-bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    error = SystemError();
-    return false;
-}
 
 void AppendFile::Close() {
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
@@ -95,22 +86,6 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 }
 
 bool AppendFile::IsOpen() const { return handle_ >= 0; }
-
-bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
-    if (rename(from.c_str(), to.c_str()) != 0) {
-        error = SystemError();
-        return false;
-    }
-    const int folder = open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        error = SystemError();
-        return false;
-    }
-    const bool synced = fsync(folder) == 0;
-    if (!synced) error = SystemError();
-    close(folder);
-    return synced;
-}
 
 void AppendFile::Close() {
     if (handle_ >= 0) close(handle_);

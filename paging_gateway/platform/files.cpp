@@ -1,4 +1,4 @@
-// The few file-system calls the spool needs, each one finished on disk before it returns.
+// The few file-system calls the spool and the ledger need, each one finished on disk before it returns.
 #include "paging_gateway/platform/files.h"
 
 #include "paging_gateway/platform/system_error.h"
@@ -25,7 +25,7 @@ namespace {
 
 // A rename or removal is only on disk once the folder holding the entry is.
 bool SyncFolder(const std::string& folder, std::string& error) {
-    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handle < 0) {
         error = SystemError();
         return false;
@@ -68,6 +68,12 @@ Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, s
     const DWORD code = GetLastError();
     error = SystemError();
     return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? Renamed::Taken : Renamed::Failed;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    error = SystemError();
+    return false;
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -182,6 +188,14 @@ Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, s
     }
     if (!SyncFolder(FolderOf(to), error)) return Renamed::Failed;
     return FolderOf(from) == FolderOf(to) || SyncFolder(FolderOf(from), error) ? Renamed::Done : Renamed::Failed;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        error = SystemError();
+        return false;
+    }
+    return SyncFolder(FolderOf(to), error);
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

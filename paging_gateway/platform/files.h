@@ -1,4 +1,4 @@
-// The few file-system calls the spool needs, each one finished on disk before it returns.
+// The few file-system calls the spool and the ledger need, each one finished on disk before it returns.
 #pragma once
 
 #include <string>
@@ -12,6 +12,10 @@ enum class Renamed { Done, Taken, Failed };
 // Never replaces `to`: Taken when it exists. The folders' entries are flushed too, so the new name survives a
 // crash.
 Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& error);
+
+// Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
+// the other.
+bool RenameOver(const std::string& from, const std::string& to, std::string& error);
 
 bool FileExists(const std::string& path);
 
