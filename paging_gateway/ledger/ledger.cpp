@@ -79,7 +79,7 @@ bool Ledger::Open(const std::string& path, std::string& error) {
         std::fclose(probe);
         if (!ReadSmallFile(path, MAX_LEDGER_FILE_BYTES, text, error)) return false;
     } else if (errno != ENOENT) {
-        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+        error = "cannot read " + NativePath(path) + ": " + std::strerror(errno);
         return false;
     }
     size_t start = 0;
@@ -211,7 +211,7 @@ void Ledger::Record(LedgerEvent event, bool flush) {
         std::string error;
         if (!file_.Append(text, flush, error)) {
             ++writeErrors_;
-            lastWriteError_ = "cannot write " + path_ + ": " + error;
+            lastWriteError_ = "cannot write " + NativePath(path_) + ": " + error;
         }
         lines_.push_back({event.id, text});
         ++linesOf_[event.id];
@@ -332,10 +332,10 @@ bool Ledger::Compact(std::string& error) {
     RemoveFile(fresh, ignored);
     file_.Close();
     const bool written = WriteNewFile(fresh, text, error) && RenameOver(fresh, path_, error);
-    if (!written) error = "cannot rewrite " + path_ + ": " + error;
+    if (!written) error = "cannot rewrite " + NativePath(path_) + ": " + error;
     std::string opening;
     if (!file_.Open(path_, opening) && written) {
-        error = "cannot open " + path_ + ": " + opening;
+        error = "cannot open " + NativePath(path_) + ": " + opening;
         return false;
     }
     return written;

@@ -46,6 +46,14 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
+}
+
 #ifdef _WIN32
 
 bool WriteNewFile(const std::string& path, const std::string& bytes, std::string& error) {

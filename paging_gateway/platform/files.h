@@ -33,6 +33,9 @@ bool ReadSmallFile(const std::string& path, size_t limit, std::string& bytes, st
 // The folder part of a path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
+// `path` with the platform's folder separator, for printing.
+std::string NativePath(std::string path);
+
 // A lock on a file, held while this object lives (flock / LockFileEx): the file names the holder's process.
 class FileLock {
 public:

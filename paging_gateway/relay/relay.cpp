@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/platform/files.h"
 #include "paging_gateway/relay/snpp.h"
 #include "paging_gateway/relay/wctp.h"
 #ifdef PAGING_GATEWAY_MAIL
@@ -314,7 +315,7 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
 }
 
 void Relay::Fail(const std::string& name, const std::string& reason, const std::string& what) {
-    const std::string where = spool_.FailedFolder() + "/" + name;
+    const std::string where = NativePath(spool_.FailedFolder() + "/" + name);
     std::string error;
     if (spool_.MoveToFailed(name, reason, error))
         Print("failed: " + what + " (now in " + where + ")");

@@ -146,7 +146,7 @@ std::string Spool::FailedFolder() const { return folder_ + "/failed"; }
 
 bool Spool::Open(const std::string& folder, std::string& error) {
     folder_ = folder;
-    const std::string cannot = "cannot use the spool folder " + folder_ + ": ";
+    const std::string cannot = "cannot use the spool folder " + NativePath(folder_) + ": ";
     std::string holder;
     if (!MakeFolder(folder_, error) || !MakeFolder(FailedFolder(), error)) {
         error = cannot + error;
@@ -155,7 +155,7 @@ bool Spool::Open(const std::string& folder, std::string& error) {
     switch (lock_.Take(PathOf(LOCK_NAME), holder, error)) {
         case FileLock::Taken: break;
         case FileLock::HeldByAnother:
-            error = "the spool folder " + folder_ + " is in use by another paging_gateway (process " +
+            error = "the spool folder " + NativePath(folder_) + " is in use by another paging_gateway (process " +
                     (holder.empty() ? std::string("unknown") : holder) + ")";
             return false;
         case FileLock::Failed: error = cannot + error; return false;
@@ -166,7 +166,7 @@ bool Spool::Open(const std::string& folder, std::string& error) {
         std::string ignored;
         RemoveFile(check, ignored);
         if (!WriteNewFile(check, "", error) || !RemoveFile(check, error)) {
-            error = "cannot write in the spool folder " + where + ": " + error;
+            error = "cannot write in the spool folder " + NativePath(where) + ": " + error;
             return false;
         }
     }
@@ -230,7 +230,7 @@ bool Spool::Remove(const std::string& name, std::string& error) { return RemoveF
 bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std::string& error) {
     const std::string target = FailedFolder() + "/" + name;
     if (FileExists(target)) {
-        error = "failed/" + name + " exists already";
+        error = NativePath("failed/" + name) + " exists already";
         return false;
     }
     std::string ignored;
