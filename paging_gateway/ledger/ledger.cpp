@@ -17,7 +17,6 @@ namespace {
 
 // Far above 10,000 pages' lines; a bigger file is not one this gateway wrote.
 constexpr size_t MAX_LEDGER_FILE_BYTES = 256u * 1024 * 1024;
-constexpr char PAGE_SUFFIX[] = ".page";
 
 const char* const STATE_NAMES[] = {"received", "queued", "relayed", "delivered", "read", "failed"};
 
@@ -52,14 +51,6 @@ LedgerEvent Event(std::time_t time, const std::string& id, const char* kind) {
     event.id = id;
     event.kind = kind;
     return event;
-}
-
-// A spool file's name for an id, and back ("" for names that are not page files).
-std::string IdOf(const std::string& name) {
-    const std::string suffix = PAGE_SUFFIX;
-    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return std::string();
-    return name.substr(0, name.size() - suffix.size());
 }
 
 }  // namespace
@@ -110,9 +101,9 @@ void Ledger::AddRoute(const std::string& url) {
 void Ledger::Recover(const Spool& spool, const std::function<std::string(const Page&)>& routeOf) {
     std::set<std::string> waiting, failed;
     for (const std::string& name : spool.Waiting())
-        if (!IdOf(name).empty()) waiting.insert(IdOf(name));
+        if (!PageIdOf(name).empty()) waiting.insert(PageIdOf(name));
     for (const std::string& name : ListFiles(spool.FailedFolder()))
-        if (!IdOf(name).empty()) failed.insert(IdOf(name));
+        if (!PageIdOf(name).empty()) failed.insert(PageIdOf(name));
 
     std::lock_guard<std::mutex> lock(mutex_);
     const std::time_t now = Now();
@@ -121,7 +112,7 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
         if (known == pages_.end()) {
             Page page;
             std::string problem;
-            if (!spool.Load(id + PAGE_SUFFIX, page, problem)) continue;  // the relay fails it when it starts
+            if (!spool.Load(PageFileName(id), page, problem)) continue;  // the relay fails it when it starts
             LedgerEvent event = Event(now, id, "received");
             event.fields = {{"carrier", page.carrier->displayName}, {"phone", page.phoneNumber},
                             {"client", ""}, {"route", routeOf(page)}, {"message", page.message},
@@ -141,7 +132,7 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
         LedgerEvent event = Event(now, page.first, "attempt");
         std::string reason, problem;
         if (failed.count(page.first) != 0) {
-            ReadSmallFile(spool.FailedFolder() + "/" + page.first + PAGE_SUFFIX + ".reason", 64 * 1024, reason,
+            ReadSmallFile(spool.FailedFolder() + "/" + PageFileName(page.first) + ".reason", 64 * 1024, reason,
                           problem);
             while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
             event.fields = {{"route", page.second}, {"outcome", "permanent"},

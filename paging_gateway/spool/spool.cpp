@@ -29,8 +29,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
 
 // The number of a page file's name ("000000000042.page", "1000000000000.page"), or 0 for any other name.
 unsigned long long NumberOf(const std::string& name) {
-    if (!EndsWith(name, PAGE_SUFFIX)) return 0;
-    const std::string digits = name.substr(0, name.size() - sizeof PAGE_SUFFIX + 1);
+    const std::string digits = PageIdOf(name);
     if (digits.size() < NUMBER_DIGITS || digits.size() > MOST_DIGITS ||
         digits.find_first_not_of("0123456789") != std::string::npos)
         return 0;
@@ -40,7 +39,7 @@ unsigned long long NumberOf(const std::string& name) {
 std::string NameOf(unsigned long long number) {
     char digits[32];
     snprintf(digits, sizeof digits, "%012llu", number);
-    return std::string(digits) + PAGE_SUFFIX;
+    return PageFileName(digits);
 }
 
 void AddField(std::string& text, const char* key, const std::string& value) {
@@ -139,6 +138,13 @@ bool ReadSpoolText(const std::string& text, Page& page, std::string& problem) {
     }
     return true;
 }
+
+std::string PageIdOf(const std::string& name) {
+    if (name.size() <= sizeof PAGE_SUFFIX - 1 || !EndsWith(name, PAGE_SUFFIX)) return std::string();
+    return name.substr(0, name.size() - (sizeof PAGE_SUFFIX - 1));
+}
+
+std::string PageFileName(const std::string& id) { return id + PAGE_SUFFIX; }
 
 std::string Spool::PathOf(const std::string& name) const { return folder_ + "/" + name; }
 

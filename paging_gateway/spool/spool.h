@@ -14,6 +14,11 @@ std::string SpoolText(const Page& page);
 // False, saying why in `problem`, for anything but a whole file of the one known version.
 bool ReadSpoolText(const std::string& text, Page& page, std::string& problem);
 
+// A page's id is its file's name without the suffix: the id of a name ("" for names that are not page
+// files), and the name of an id.
+std::string PageIdOf(const std::string& name);
+std::string PageFileName(const std::string& id);
+
 class Spool {
 public:
     // Makes the folder and its failed/ folder when missing, locks it for this object's life and clears
