@@ -41,6 +41,9 @@ public:
     // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
+    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    bool Restore(const std::string& name, std::string& error);
+
     const std::string& Folder() const { return folder_; }
     std::string FailedFolder() const;
 
@@ -51,8 +54,4 @@ private:
     FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
-
-public:
-    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
-    bool Restore(const std::string& name, std::string& error);
 };
