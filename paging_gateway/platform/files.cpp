@@ -23,6 +23,13 @@
 
 namespace {
 
+// The folder part of a path ("." when there is none).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
 // A rename or removal is only on disk once the folder holding the entry is.
 bool SyncFolder(const std::string& folder, std::string& error) {
     const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -39,12 +46,6 @@ bool SyncFolder(const std::string& folder, std::string& error) {
 }  // namespace
 
 #endif
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
 
 std::string NativePath(std::string path) {
 #ifdef _WIN32

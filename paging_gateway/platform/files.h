@@ -30,9 +30,6 @@ std::vector<std::string> ListFiles(const std::string& folder);
 // False when the file cannot be read or is larger than `limit` bytes.
 bool ReadSmallFile(const std::string& path, size_t limit, std::string& bytes, std::string& error);
 
-// The folder part of a path ("." when there is none).
-std::string FolderOf(const std::string& path);
-
 // `path` with the platform's folder separator, for printing.
 std::string NativePath(std::string path);
 
