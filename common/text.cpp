@@ -1,4 +1,4 @@
-// Bounded copying of NUL-terminated text between fixed-size buffers.
+// Bounded copying of NUL-terminated text between fixed-size buffers, and names compared as a user types them.
 #include "common/text.h"
 
 #include <cstring>
@@ -29,4 +29,15 @@ size_t AppendNumber(char* target, size_t size, unsigned long value) {
         value /= 10;
     } while (value != 0);
     return AppendText(target, size, digits + at);
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char c = a[i], d = b[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (d >= 'A' && d <= 'Z') d = static_cast<char>(d - 'A' + 'a');
+        if (c != d) return false;
+    }
+    return true;
 }

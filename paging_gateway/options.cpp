@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/text.h"
+
 #ifdef PAGING_GATEWAY_MAIL
 #define RELAY_KINDS "SNPP, e-mail or WCTP"
 #define MAIL_USAGE                                                                                            \
@@ -90,17 +92,6 @@ bool IsDottedQuad(const std::string& text) {
     return parts == 4;
 }
 
-bool SameLetters(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // "URL" or "CARRIER=URL"; the carrier's name is taken as the program shows it, in any case.
 bool ParseRoute(const std::string& value, RelaySettings& relay, std::string& error) {
     RelayRoute route;
@@ -109,7 +100,7 @@ bool ParseRoute(const std::string& value, RelaySettings& relay, std::string& err
     if (equals != std::string::npos && value.find("://") > equals) {
         const std::string name = value.substr(0, equals);
         for (const Carrier& carrier : CARRIER_TABLE)
-            if (SameLetters(name, carrier.displayName)) route.carrier = carrier.displayName;
+            if (SameIgnoringCase(name, carrier.displayName)) route.carrier = carrier.displayName;
         if (route.carrier.empty()) {
             error = "no carrier is called " + PrintableText(name) + " (Ameritech, AT&T, Cingular, Sprint, SunCom, Verizon)";
             return false;

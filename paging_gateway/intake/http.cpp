@@ -1,6 +1,8 @@
 // Reads one HTTP request from the bytes a connection has sent so far, and decides the gateway's answer.
 #include "paging_gateway/intake/http.h"
 
+#include "common/text.h"
+
 namespace {
 
 bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
@@ -25,18 +27,7 @@ bool ParseRequestLine(const std::string& line, HttpRequest& request) {
     return true;
 }
 
-bool SameName(const std::string& name, const std::string& other) {
-    if (name.size() != other.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i], d = other[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (d >= 'A' && d <= 'Z') d = static_cast<char>(d - 'A' + 'a');
-        if (c != d) return false;
-    }
-    return true;
-}
-
-bool IsContentLength(const std::string& name) { return SameName(name, "content-length"); }
+bool IsContentLength(const std::string& name) { return SameIgnoringCase(name, "content-length"); }
 
 std::string Trimmed(const std::string& text) {
     const size_t start = text.find_first_not_of(" \t");
@@ -128,7 +119,7 @@ RequestState ExamineRequest(const std::string& received, HttpRequest& request, s
 std::vector<std::string> HeaderValues(const HttpRequest& request, const std::string& name) {
     std::vector<std::string> values;
     for (const auto& header : request.headers)
-        if (SameName(header.first, name)) values.push_back(header.second);
+        if (SameIgnoringCase(header.first, name)) values.push_back(header.second);
     return values;
 }
 

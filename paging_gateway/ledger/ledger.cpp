@@ -17,7 +17,6 @@ namespace {
 
 // Far above 10,000 pages' lines; a bigger file is not one this gateway wrote.
 constexpr size_t MAX_LEDGER_FILE_BYTES = 256u * 1024 * 1024;
-constexpr char PAGE_SUFFIX[] = ".page";
 
 const char* const STATE_NAMES[] = {"received", "queued", "relayed", "delivered", "read", "failed"};
 
@@ -54,14 +53,6 @@ LedgerEvent Event(std::time_t time, const std::string& id, const char* kind) {
     return event;
 }
 
-// A spool file's name for an id, and back ("" for names that are not page files).
-std::string IdOf(const std::string& name) {
-    const std::string suffix = PAGE_SUFFIX;
-    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return std::string();
-    return name.substr(0, name.size() - suffix.size());
-}
-
 }  // namespace
 
 const char* PageStateName(PageState state) { return STATE_NAMES[static_cast<int>(state)]; }
@@ -79,7 +70,7 @@ bool Ledger::Open(const std::string& path, std::string& error) {
         std::fclose(probe);
         if (!ReadSmallFile(path, MAX_LEDGER_FILE_BYTES, text, error)) return false;
     } else if (errno != ENOENT) {
-        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+        error = "cannot read " + NativePath(path) + ": " + std::strerror(errno);
         return false;
     }
     size_t start = 0;
@@ -110,9 +101,9 @@ void Ledger::AddRoute(const std::string& url) {
 void Ledger::Recover(const Spool& spool, const std::function<std::string(const Page&)>& routeOf) {
     std::set<std::string> waiting, failed;
     for (const std::string& name : spool.Waiting())
-        if (!IdOf(name).empty()) waiting.insert(IdOf(name));
+        if (!PageIdOf(name).empty()) waiting.insert(PageIdOf(name));
     for (const std::string& name : ListFiles(spool.FailedFolder()))
-        if (!IdOf(name).empty()) failed.insert(IdOf(name));
+        if (!PageIdOf(name).empty()) failed.insert(PageIdOf(name));
 
     std::lock_guard<std::mutex> lock(mutex_);
     const std::time_t now = Now();
@@ -121,7 +112,7 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
         if (known == pages_.end()) {
             Page page;
             std::string problem;
-            if (!spool.Load(id + PAGE_SUFFIX, page, problem)) continue;  // the relay fails it when it starts
+            if (!spool.Load(PageFileName(id), page, problem)) continue;  // the relay fails it when it starts
             LedgerEvent event = Event(now, id, "received");
             event.fields = {{"carrier", page.carrier->displayName}, {"phone", page.phoneNumber},
                             {"client", ""}, {"route", routeOf(page)}, {"message", page.message},
@@ -141,7 +132,7 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
         LedgerEvent event = Event(now, page.first, "attempt");
         std::string reason, problem;
         if (failed.count(page.first) != 0) {
-            ReadSmallFile(spool.FailedFolder() + "/" + page.first + PAGE_SUFFIX + ".reason", 64 * 1024, reason,
+            ReadSmallFile(spool.FailedFolder() + "/" + PageFileName(page.first) + ".reason", 64 * 1024, reason,
                           problem);
             while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
             event.fields = {{"route", page.second}, {"outcome", "permanent"},
@@ -211,7 +202,7 @@ void Ledger::Record(LedgerEvent event, bool flush) {
         std::string error;
         if (!file_.Append(text, flush, error)) {
             ++writeErrors_;
-            lastWriteError_ = "cannot write " + path_ + ": " + error;
+            lastWriteError_ = "cannot write " + NativePath(path_) + ": " + error;
         }
         lines_.push_back({event.id, text});
         ++linesOf_[event.id];
@@ -332,10 +323,10 @@ bool Ledger::Compact(std::string& error) {
     RemoveFile(fresh, ignored);
     file_.Close();
     const bool written = WriteNewFile(fresh, text, error) && RenameOver(fresh, path_, error);
-    if (!written) error = "cannot rewrite " + path_ + ": " + error;
+    if (!written) error = "cannot rewrite " + NativePath(path_) + ": " + error;
     std::string opening;
     if (!file_.Open(path_, opening) && written) {
-        error = "cannot open " + path_ + ": " + opening;
+        error = "cannot open " + NativePath(path_) + ": " + opening;
         return false;
     }
     return written;

@@ -1,11 +1,9 @@
-// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
-// put in its place.
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time.
 #include "paging_gateway/platform/append_file.h"
 
-#include "paging_gateway/platform/files.h"
+#include "paging_gateway/platform/system_error.h"
 
 #include <cerrno>
-#include <cstring>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -13,27 +11,11 @@
 #endif
 #include <windows.h>
 #else
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
 #ifdef _WIN32
-
-namespace {
-
-std::string SystemError() {
-    const DWORD code = GetLastError();
-    char text[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message.empty() ? "Windows error " + std::to_string(code) : message;
-}
-
-}  // namespace
 
 bool AppendFile::Open(const std::string& path, std::string& error) {
     Close();
@@ -64,12 +46,6 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
 
 bool AppendFile::IsOpen() const { return handle_ != nullptr; }
 
-bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    error = SystemError();
-    return false;
-}
-
 void AppendFile::Close() {
     if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
@@ -81,7 +57,7 @@ bool AppendFile::Open(const std::string& path, std::string& error) {
     Close();
     handle_ = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (handle_ < 0) {
-        error = strerror(errno);
+        error = SystemError();
         return false;
     }
     return true;
@@ -97,35 +73,19 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
         const ssize_t written = write(handle_, bytes.data() + done, bytes.size() - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
-            error = written < 0 ? strerror(errno) : "nothing written";
+            error = written < 0 ? SystemError() : "nothing written";
             return false;
         }
         done += static_cast<size_t>(written);
     }
     if (flush && fdatasync(handle_) != 0) {
-        error = strerror(errno);
+        error = SystemError();
         return false;
     }
     return true;
 }
 
 bool AppendFile::IsOpen() const { return handle_ >= 0; }
-
-bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
-    if (rename(from.c_str(), to.c_str()) != 0) {
-        error = strerror(errno);
-        return false;
-    }
-    const int folder = open(FolderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        error = strerror(errno);
-        return false;
-    }
-    const bool synced = fsync(folder) == 0;
-    if (!synced) error = strerror(errno);
-    close(folder);
-    return synced;
-}
 
 void AppendFile::Close() {
     if (handle_ >= 0) close(handle_);

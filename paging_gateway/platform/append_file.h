@@ -1,5 +1,4 @@
-// The ledger's way to disk: a file that only grows at its end, one whole write at a time, and a rewritten file
-// put in its place.
+// The ledger's way to disk: a file that only grows at its end, one whole write at a time.
 #pragma once
 
 #include <string>
@@ -28,7 +27,3 @@ private:
     int handle_ = -1;
 #endif
 };
-
-// Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
-// the other.
-bool RenameOver(const std::string& from, const std::string& to, std::string& error);

@@ -27,11 +27,3 @@ void WaitForKey(std::ostream& out) {
 #endif
     out << "\n";
 }
-
-std::string NativePath(std::string path) {
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/') c = '\\';
-#endif
-    return path;
-}

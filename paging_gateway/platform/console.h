@@ -2,7 +2,6 @@
 #pragma once
 
 #include <iosfwd>
-#include <string>
 
 // True on Windows when no other program shares the console, as when Explorer started the gateway: the window
 // then closes the moment it exits.
@@ -10,6 +9,3 @@ bool ConsoleClosesWithUs();
 
 // Asks for a key on `out` and waits for it.
 void WaitForKey(std::ostream& out);
-
-// `path` with the platform's folder separator, for printing.
-std::string NativePath(std::string path);

@@ -1,9 +1,10 @@
-// The few file-system calls the spool needs, each one finished on disk before it returns.
+// The few file-system calls the spool and the ledger need, each one finished on disk before it returns.
 #include "paging_gateway/platform/files.h"
+
+#include "paging_gateway/platform/system_error.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -18,28 +19,20 @@
 #include <unistd.h>
 #endif
 
+#ifndef _WIN32
+
 namespace {
 
-#ifdef _WIN32
-
-std::string SystemError() {
-    const DWORD code = GetLastError();
-    char text[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message.empty() ? "Windows error " + std::to_string(code) : message;
+// The folder part of a path ("." when there is none).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
-
-#else
-
-std::string SystemError() { return strerror(errno); }
 
 // A rename or removal is only on disk once the folder holding the entry is.
 bool SyncFolder(const std::string& folder, std::string& error) {
-    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handle < 0) {
         error = SystemError();
         return false;
@@ -50,14 +43,16 @@ bool SyncFolder(const std::string& folder, std::string& error) {
     return synced;
 }
 
-#endif
-
 }  // namespace
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+#endif
+
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
 }
 
 #ifdef _WIN32
@@ -82,6 +77,12 @@ Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, s
     const DWORD code = GetLastError();
     error = SystemError();
     return code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS ? Renamed::Taken : Renamed::Failed;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    error = SystemError();
+    return false;
 }
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -196,6 +197,14 @@ Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, s
     }
     if (!SyncFolder(FolderOf(to), error)) return Renamed::Failed;
     return FolderOf(from) == FolderOf(to) || SyncFolder(FolderOf(from), error) ? Renamed::Done : Renamed::Failed;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, std::string& error) {
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        error = SystemError();
+        return false;
+    }
+    return SyncFolder(FolderOf(to), error);
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -1,4 +1,4 @@
-// The few file-system calls the spool needs, each one finished on disk before it returns.
+// The few file-system calls the spool and the ledger need, each one finished on disk before it returns.
 #pragma once
 
 #include <string>
@@ -13,6 +13,10 @@ enum class Renamed { Done, Taken, Failed };
 // crash.
 Renamed RenameWithoutReplacing(const std::string& from, const std::string& to, std::string& error);
 
+// Renames `from` over `to`, replacing it, with the folder's entry flushed, so a crash leaves one whole file or
+// the other.
+bool RenameOver(const std::string& from, const std::string& to, std::string& error);
+
 bool FileExists(const std::string& path);
 
 bool RemoveFile(const std::string& path, std::string& error);
@@ -26,8 +30,8 @@ std::vector<std::string> ListFiles(const std::string& folder);
 // False when the file cannot be read or is larger than `limit` bytes.
 bool ReadSmallFile(const std::string& path, size_t limit, std::string& bytes, std::string& error);
 
-// The folder part of a path ("." when there is none).
-std::string FolderOf(const std::string& path);
+// `path` with the platform's folder separator, for printing.
+std::string NativePath(std::string path);
 
 // A lock on a file, held while this object lives (flock / LockFileEx): the file names the holder's process.
 class FileLock {

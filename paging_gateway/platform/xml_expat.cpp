@@ -5,25 +5,16 @@
 
 #include <memory>
 
+#include "common/text.h"
+#include "paging_gateway/platform/cp1252.h"
+
 namespace {
 
-// windows-1252, which expat does not know by itself: 0x80-0x9F as Windows maps them, the rest as Latin-1.
-const int CP1252_HIGH[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-                             0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-                             0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-bool SameName(const XML_Char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        const char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
-        if (x != *b) return false;
-    }
-    return *a == 0 && *b == 0;
-}
-
+// windows-1252, which expat does not know by itself.
 int UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
-    if (!SameName(name, "WINDOWS-1252") && !SameName(name, "CP1252")) return XML_STATUS_ERROR;
+    if (!SameIgnoringCase(name, "WINDOWS-1252") && !SameIgnoringCase(name, "CP1252")) return XML_STATUS_ERROR;
     for (int byte = 0; byte < 256; ++byte)
-        info->map[byte] = byte >= 0x80 && byte < 0xA0 ? CP1252_HIGH[byte - 0x80] : byte;
+        info->map[byte] = static_cast<int>(UnicodeOfCp1252(static_cast<unsigned char>(byte)));
     info->data = nullptr;
     info->convert = nullptr;
     info->release = nullptr;

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/platform/files.h"
 #include "paging_gateway/relay/snpp.h"
 #include "paging_gateway/relay/wctp.h"
 #ifdef PAGING_GATEWAY_MAIL
@@ -55,10 +56,6 @@ std::string Seconds(long milliseconds) {
 std::string Describe(const Page& page, const std::string& name) {
     return std::string(page.carrier->displayName) + " page " + name + " to " + QuoteText(page.phoneNumber);
 }
-
-const char PAGE_SUFFIX[] = ".page";
-
-std::string IdOf(const std::string& name) { return name.substr(0, name.size() - (sizeof PAGE_SUFFIX - 1)); }
 
 std::string PagerOf(const Page& page) {
     std::string pager;
@@ -137,7 +134,7 @@ bool Relay::Take(const Page& page, const std::string& client, std::string& id, s
         reason = "cannot write the page to the spool: " + error;
         return false;
     }
-    id = IdOf(name);
+    id = PageIdOf(name);
     if (events_ != nullptr) events_->Received(id, page, client, lane->url.text);
     Queue(*lane, name, page);
     return true;
@@ -149,7 +146,7 @@ bool Relay::SendAgain(const std::string& id, const std::string& who, std::string
         error = "no failed page " + QuoteText(id);
         return false;
     }
-    const std::string name = id + PAGE_SUFFIX;
+    const std::string name = PageFileName(id);
     Page page;
     std::string problem;
     if (!spool_.Load("failed/" + name, page, problem)) {
@@ -310,11 +307,11 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
             break;
         case Outcome::Permanent: Fail(item.name, delivery.reply, what); break;
     }
-    if (events_ != nullptr) events_->Attempted(IdOf(item.name), lane.url.text, delivery, retry);
+    if (events_ != nullptr) events_->Attempted(PageIdOf(item.name), lane.url.text, delivery, retry);
 }
 
 void Relay::Fail(const std::string& name, const std::string& reason, const std::string& what) {
-    const std::string where = spool_.FailedFolder() + "/" + name;
+    const std::string where = NativePath(spool_.FailedFolder() + "/" + name);
     std::string error;
     if (spool_.MoveToFailed(name, reason, error))
         Print("failed: " + what + " (now in " + where + ")");

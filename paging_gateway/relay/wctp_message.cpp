@@ -1,13 +1,9 @@
 // The WCTP operations the relay sends: a page and a question about it, as XML.
 #include "paging_gateway/relay/wctp_message.h"
 
-namespace {
+#include "paging_gateway/platform/cp1252.h"
 
-// Windows' own mapping of 0x80-0x9F; its five unassigned bytes map to the C1 controls of the same value.
-const unsigned short CP1252_HIGH[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+namespace {
 
 void AppendUtf8(std::string& out, unsigned code) {
     if (code < 0x80) {
@@ -43,10 +39,8 @@ std::string Escaped(const std::string& bytes, bool attribute, bool fromCp1252) {
             out += '?';
         else if (!fromCp1252 || byte < 0x80)
             out += c;
-        else if (byte < 0xA0)
-            AppendUtf8(out, CP1252_HIGH[byte - 0x80]);
         else
-            AppendUtf8(out, byte);
+            AppendUtf8(out, UnicodeOfCp1252(static_cast<unsigned char>(byte)));
     }
     return out;
 }

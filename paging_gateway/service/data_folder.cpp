@@ -1,14 +1,14 @@
 // The Windows service's own folder, with access for the service's account.
 #include "paging_gateway/service/data_folder.h"
 
+#include "paging_gateway/platform/system_error.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <sddl.h>
 #include <shlobj.h>
-
-#include <cstdio>
 
 namespace {
 
@@ -40,24 +40,13 @@ private:
 
 bool Apply(const std::string& path, const Access& access, std::string& error) {
     if (!access.Ok() || !SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, access.Descriptor())) {
-        error = "cannot set who may use " + path + ": " + LastSystemError();
+        error = "cannot set who may use " + path + ": " + SystemError();
         return false;
     }
     return true;
 }
 
 }  // namespace
-
-std::string LastSystemError() {
-    const DWORD code = GetLastError();
-    char text[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
-                   nullptr);
-    std::string message = text;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.'))
-        message.pop_back();
-    return message.empty() ? "Windows error " + std::to_string(code) : message;
-}
 
 std::string ServiceDataFolder() {
     char folder[MAX_PATH] = "";
@@ -68,7 +57,7 @@ std::string ServiceDataFolder() {
 bool PrepareServiceDataFolder(const std::string& folder, std::string& error) {
     const Access access(FOLDER_ACCESS);
     if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        error = "cannot create " + folder + ": " + LastSystemError();
+        error = "cannot create " + folder + ": " + SystemError();
         return false;
     }
     return Apply(folder, access, error);
@@ -81,7 +70,7 @@ bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, access.Ok() ? &attributes : nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write " + path + ": " + LastSystemError();
+        error = "cannot write " + path + ": " + SystemError();
         return false;
     }
     DWORD written = 0;
@@ -89,7 +78,7 @@ bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std
                        written == bytes.size() && FlushFileBuffers(file);
     CloseHandle(file);
     if (!wrote) {
-        error = "cannot write " + path + ": " + LastSystemError();
+        error = "cannot write " + path + ": " + SystemError();
         return false;
     }
     return Apply(path, access, error);

@@ -16,6 +16,3 @@ bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std
 std::string ServiceSpoolFolder(const std::string& folder);
 std::string ServiceLogFile(const std::string& folder);
 std::string ServiceCredentialsFile(const std::string& folder);
-
-// The system's text for the last failed call.
-std::string LastSystemError();

@@ -1,18 +1,12 @@
 // The credentials file of a service: written at installation, read at every start.
 #include "paging_gateway/service/environment_file.h"
 
-#include <cstring>
+#include "paging_gateway/platform/line_end.h"
 
 const char* const CREDENTIAL_VARIABLES[4] = {"PAGING_GATEWAY_SMTP_USER", "PAGING_GATEWAY_SMTP_PASSWORD",
                                              "PAGING_GATEWAY_WCTP_SENDER", "PAGING_GATEWAY_WCTP_SECURITY_CODE"};
 
 namespace {
-
-#ifdef _WIN32
-constexpr const char LINE_END[] = "\r\n";
-#else
-constexpr const char LINE_END[] = "\n";
-#endif
 
 bool IsCredential(const std::string& name) {
     for (const char* variable : CREDENTIAL_VARIABLES)

@@ -6,8 +6,8 @@
 #endif
 #include <windows.h>
 
+#include "paging_gateway/platform/system_error.h"
 #include "paging_gateway/service/command_line.h"
-#include "paging_gateway/service/data_folder.h"
 #include "messages/messages.h"  // made from service/messages.mc
 
 namespace {
@@ -42,7 +42,7 @@ bool RegisterEventLogSource(const std::string& exe, std::string& error) {
     }
     if (result != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(result));
-        error = "cannot register the event log source: " + LastSystemError();
+        error = "cannot register the event log source: " + SystemError();
         return false;
     }
     return true;

@@ -5,13 +5,9 @@
 #include <ctime>
 #include <streambuf>
 
-namespace {
+#include "paging_gateway/platform/line_end.h"
 
-#ifdef _WIN32
-constexpr const char LINE_END[] = "\r\n";
-#else
-constexpr const char LINE_END[] = "\n";
-#endif
+namespace {
 
 constexpr size_t RECENT_ERROR_BYTES = 1000;
 

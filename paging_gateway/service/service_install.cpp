@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 
+#include "paging_gateway/platform/system_error.h"
 #include "paging_gateway/service/command_line.h"
 #include "paging_gateway/service/data_folder.h"
 #include "paging_gateway/service/environment_file.h"
@@ -40,7 +41,7 @@ int Refused(const char* what, std::ostream& err) {
         err << "paging_gateway: " << what << " needs administrator rights: open a Command Prompt with \"Run as "
             << "administrator\" (right-click it in the Start menu) and type the command again\n";
     } else {
-        err << "paging_gateway: " << what << " failed: " << LastSystemError() << "\n";
+        err << "paging_gateway: " << what << " failed: " << SystemError() << "\n";
     }
     return 1;
 }

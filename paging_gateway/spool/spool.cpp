@@ -29,8 +29,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
 
 // The number of a page file's name ("000000000042.page", "1000000000000.page"), or 0 for any other name.
 unsigned long long NumberOf(const std::string& name) {
-    if (!EndsWith(name, PAGE_SUFFIX)) return 0;
-    const std::string digits = name.substr(0, name.size() - sizeof PAGE_SUFFIX + 1);
+    const std::string digits = PageIdOf(name);
     if (digits.size() < NUMBER_DIGITS || digits.size() > MOST_DIGITS ||
         digits.find_first_not_of("0123456789") != std::string::npos)
         return 0;
@@ -40,7 +39,7 @@ unsigned long long NumberOf(const std::string& name) {
 std::string NameOf(unsigned long long number) {
     char digits[32];
     snprintf(digits, sizeof digits, "%012llu", number);
-    return std::string(digits) + PAGE_SUFFIX;
+    return PageFileName(digits);
 }
 
 void AddField(std::string& text, const char* key, const std::string& value) {
@@ -140,13 +139,20 @@ bool ReadSpoolText(const std::string& text, Page& page, std::string& problem) {
     return true;
 }
 
+std::string PageIdOf(const std::string& name) {
+    if (name.size() <= sizeof PAGE_SUFFIX - 1 || !EndsWith(name, PAGE_SUFFIX)) return std::string();
+    return name.substr(0, name.size() - (sizeof PAGE_SUFFIX - 1));
+}
+
+std::string PageFileName(const std::string& id) { return id + PAGE_SUFFIX; }
+
 std::string Spool::PathOf(const std::string& name) const { return folder_ + "/" + name; }
 
 std::string Spool::FailedFolder() const { return folder_ + "/failed"; }
 
 bool Spool::Open(const std::string& folder, std::string& error) {
     folder_ = folder;
-    const std::string cannot = "cannot use the spool folder " + folder_ + ": ";
+    const std::string cannot = "cannot use the spool folder " + NativePath(folder_) + ": ";
     std::string holder;
     if (!MakeFolder(folder_, error) || !MakeFolder(FailedFolder(), error)) {
         error = cannot + error;
@@ -155,7 +161,7 @@ bool Spool::Open(const std::string& folder, std::string& error) {
     switch (lock_.Take(PathOf(LOCK_NAME), holder, error)) {
         case FileLock::Taken: break;
         case FileLock::HeldByAnother:
-            error = "the spool folder " + folder_ + " is in use by another paging_gateway (process " +
+            error = "the spool folder " + NativePath(folder_) + " is in use by another paging_gateway (process " +
                     (holder.empty() ? std::string("unknown") : holder) + ")";
             return false;
         case FileLock::Failed: error = cannot + error; return false;
@@ -166,7 +172,7 @@ bool Spool::Open(const std::string& folder, std::string& error) {
         std::string ignored;
         RemoveFile(check, ignored);
         if (!WriteNewFile(check, "", error) || !RemoveFile(check, error)) {
-            error = "cannot write in the spool folder " + where + ": " + error;
+            error = "cannot write in the spool folder " + NativePath(where) + ": " + error;
             return false;
         }
     }
@@ -230,7 +236,7 @@ bool Spool::Remove(const std::string& name, std::string& error) { return RemoveF
 bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std::string& error) {
     const std::string target = FailedFolder() + "/" + name;
     if (FileExists(target)) {
-        error = "failed/" + name + " exists already";
+        error = NativePath("failed/" + name) + " exists already";
         return false;
     }
     std::string ignored;

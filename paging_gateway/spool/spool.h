@@ -14,6 +14,11 @@ std::string SpoolText(const Page& page);
 // False, saying why in `problem`, for anything but a whole file of the one known version.
 bool ReadSpoolText(const std::string& text, Page& page, std::string& problem);
 
+// A page's id is its file's name without the suffix: the id of a name ("" for names that are not page
+// files), and the name of an id.
+std::string PageIdOf(const std::string& name);
+std::string PageFileName(const std::string& id);
+
 class Spool {
 public:
     // Makes the folder and its failed/ folder when missing, locks it for this object's life and clears
@@ -36,6 +41,9 @@ public:
     // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
+    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    bool Restore(const std::string& name, std::string& error);
+
     const std::string& Folder() const { return folder_; }
     std::string FailedFolder() const;
 
@@ -46,8 +54,4 @@ private:
     FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
-
-public:
-    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
-    bool Restore(const std::string& name, std::string& error);
 };

@@ -1,6 +1,8 @@
 // Who may read the status pages and press their buttons: the client's address, the Host it named, the token.
 #include "paging_gateway/status/access.h"
 
+#include "common/text.h"
+
 namespace {
 
 bool ParseIpv4(const std::string& text, uint32_t& address) {
@@ -22,15 +24,6 @@ bool ParseIpv4(const std::string& text, uint32_t& address) {
 }
 
 bool InRange(uint32_t address, const AddressRange& range) { return (address & range.mask) == range.address; }
-
-bool SameLetters(const std::string& text, const char* lower) {
-    size_t i = 0;
-    for (; i < text.size() && lower[i] != '\0'; ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-        if (c != lower[i]) return false;
-    }
-    return i == text.size() && lower[i] == '\0';
-}
 
 }  // namespace
 
@@ -70,7 +63,7 @@ bool HostAllowed(const std::string* host, const std::string& listenAddress, int 
     } else if (port != 80) {
         return false;
     }
-    if (SameLetters(name, "localhost")) return true;
+    if (SameIgnoringCase(name, "localhost")) return true;
     uint32_t named = 0;
     if (!ParseIpv4(name, named)) return false;
     return listenAddress == "0.0.0.0" || name == listenAddress;

@@ -3,13 +3,9 @@
 
 #include <cstdio>
 
-namespace {
+#include "paging_gateway/platform/cp1252.h"
 
-// Unicode of windows-1252's bytes 0x80..0x9F (0 for the five it leaves undefined); the rest are Latin-1.
-const unsigned short CP1252_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+namespace {
 
 bool IsControl(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
@@ -42,8 +38,8 @@ std::string JsonEscaped(const std::string& text) {
         } else if (byte >= 0x20 && byte < 0x7F) {
             escaped += c;
         } else {
-            unsigned code = byte;
-            if (byte >= 0x80 && byte <= 0x9F) code = CP1252_HIGH[byte - 0x80] != 0 ? CP1252_HIGH[byte - 0x80] : 0xFFFD;
+            unsigned code = UnicodeOfCp1252(byte);
+            if (code >= 0x80 && code <= 0x9F) code = 0xFFFD;  // a byte windows-1252 leaves unassigned
             char unit[8];
             std::snprintf(unit, sizeof unit, "\\u%04x", code);
             escaped += unit;

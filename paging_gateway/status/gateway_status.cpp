@@ -2,6 +2,7 @@
 #include "paging_gateway/status/gateway_status.h"
 
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/platform/files.h"
 #include "paging_gateway/spool/spool.h"
 
 namespace {
@@ -23,7 +24,7 @@ GatewayStatus::GatewayStatus(const GatewayOptions& options) : options_(options),
 bool GatewayStatus::Open(const Spool& spool, std::string& error) {
     const std::string path = spool.Folder() + "/" + LEDGER_FILE_NAME;
     if (!ledger_.Open(path, error)) {
-        error = "the ledger " + path + ": " + error;
+        error = "the ledger " + NativePath(path) + ": " + error;
         return false;
     }
     for (const RelayRoute& route : options_.relay.routes) ledger_.AddRoute(route.url.text);

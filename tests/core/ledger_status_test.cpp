@@ -8,6 +8,7 @@
 
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/spool/spool.h"
+#include "paging_gateway/status/escape.h"
 #include "paging_gateway/status/render.h"
 #include "paging_gateway/status/status_pages.h"
 
@@ -243,6 +244,8 @@ TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
     EXPECT_NE(RenderStatusJson(view).find("\"message\": \"<script>alert(1)</script> caf\\u00e9 \\u20ac\""),
               std::string::npos);
     EXPECT_NE(RenderStatusJson(view).find("\"reply\": \"550 \\\"no\\\" & <gone>\"}"), std::string::npos);
+    // Bytes windows-1252 leaves unassigned have no character to stand for.
+    EXPECT_EQ(JsonEscaped("\x81\x8D\x9F\x7F\xA0"), "\\ufffd\\ufffd\\u0178\\u007f\\u00a0");
     const std::string metrics = RenderMetrics(view);
     EXPECT_NE(metrics.find("\npaging_gateway_attempts_total{route=\"snpp://127.0.0.1:444\",outcome=\"permanent\"} 1\n"),
               std::string::npos)

@@ -1,0 +1,12 @@
+// The program's single-byte text, windows-1252, as Unicode.
+#pragma once
+
+// Windows' own mapping: 0x80-0x9F as its table has them, the five it leaves unassigned (0x81, 0x8D, 0x8F, 0x90,
+// 0x9D) to the C1 controls of the same value; every other byte is Latin-1.
+inline unsigned UnicodeOfCp1252(unsigned char byte) {
+    static const unsigned short HIGH[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return byte >= 0x80 && byte < 0xA0 ? HIGH[byte - 0x80] : byte;
+}
