@@ -53,8 +53,9 @@ std::string Seconds(long milliseconds) {
     return std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds % 1000 / 100) + " s";
 }
 
+// Named by its id, as the page's first line, the ledger and the status page name it.
 std::string Describe(const Page& page, const std::string& name) {
-    return std::string(page.carrier->displayName) + " page " + name + " to " + QuoteText(page.phoneNumber);
+    return std::string(page.carrier->displayName) + " page " + PageIdOf(name) + " to " + QuoteText(page.phoneNumber);
 }
 
 std::string PagerOf(const Page& page) {
