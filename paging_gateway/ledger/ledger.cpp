@@ -157,6 +157,11 @@ std::string Ledger::NextId() {
     return digits;
 }
 
+unsigned long long Ledger::LastNumber() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastNumber_;
+}
+
 void Ledger::Received(const std::string& id, const Page& page, const std::string& client, const std::string& route) {
     std::lock_guard<std::mutex> lock(mutex_);
     LedgerEvent event = Event(Now(), id, "received");

@@ -96,6 +96,9 @@ public:
     // A fresh id, for pages that have no spool number (print-only).
     std::string NextId();
 
+    // The highest number among the ids it has seen.
+    unsigned long long LastNumber() const;
+
     void Received(const std::string& id, const Page& page, const std::string& client,
                   const std::string& route) override;
     void Attempted(const std::string& id, const std::string& route, const Delivery& delivery,

@@ -48,6 +48,7 @@ struct Delivery {
     std::string reply;  // the upstream's last words, or what went wrong on the way
     Scope scope = Scope::Upstream;
     std::string tracking = {};  // WCTP: the network's number for the page, to ask for its receipt with
+    std::string recipient = {};  // WCTP: the recipient id the page went to, asked for with the number
 };
 
 // The phone number as a pager id: blanks removed, since both protocols take the id as one word; false when

@@ -52,7 +52,10 @@ Delivery SendWctpPage(const UpstreamUrl& url, const RelaySettings& relay, const 
     if (!PagerIdOf(page.phoneNumber, recipientId))
         return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot be a recipient id", Scope::Page};
     const std::string xml = WctpSubmit(settings, recipientId, SnppText(page), NewMessageId(), UtcNow());
-    return SubmitOutcome(HttpPost(TargetOf(url, settings), "text/xml; charset=UTF-8", xml, timeoutMilliseconds));
+    Delivery delivery =
+        SubmitOutcome(HttpPost(TargetOf(url, settings), "text/xml; charset=UTF-8", xml, timeoutMilliseconds));
+    delivery.recipient = recipientId;
+    return delivery;
 }
 
 ReceiptNews AskWctpReceipt(const UpstreamUrl& url, const WctpSettings& settings, const std::string& recipientId,

@@ -43,11 +43,6 @@ const UpstreamUrl* WctpReceipts::WctpRoute(const std::string& route) const {
 
 void WctpReceipts::Received(const std::string& id, const Page& page, const std::string& client,
                             const std::string& route) {
-    std::string recipientId;
-    if (WctpRoute(route) != nullptr && PagerIdOf(page.phoneNumber, recipientId)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        recipients_[id] = recipientId;
-    }
     if (next_) next_->Received(id, page, client, route);
 }
 
@@ -55,19 +50,18 @@ void WctpReceipts::Attempted(const std::string& id, const std::string& route, co
                              long retryMilliseconds) {
     // Told on before a receipt can follow, so the next one hears of the page's delivery first.
     if (next_) next_->Attempted(id, route, delivery, retryMilliseconds);
-    if (delivery.outcome == Outcome::Temporary) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto recipient = recipients_.find(id);
-    if (recipient == recipients_.end()) return;
+    // The delivery names its recipient: a page found in the spool at start or sent again never passed
+    // through Received here with it.
     const UpstreamUrl* url = WctpRoute(route);
-    if (delivery.outcome == Outcome::Delivered && !delivery.tracking.empty() && url != nullptr) {
-        const Clock::time_point now = Clock::now();
-        watches_.push_back({id, recipient->second, delivery.tracking, url,
-                            now + std::chrono::milliseconds(settings_.wctp.pollMilliseconds),
-                            now + std::chrono::milliseconds(settings_.wctp.receiptMilliseconds)});
-        wake_.notify_all();
-    }
-    recipients_.erase(recipient);
+    if (delivery.outcome != Outcome::Delivered || delivery.tracking.empty() || delivery.recipient.empty() ||
+        url == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point now = Clock::now();
+    watches_.push_back({id, delivery.recipient, delivery.tracking, url,
+                        now + std::chrono::milliseconds(settings_.wctp.pollMilliseconds),
+                        now + std::chrono::milliseconds(settings_.wctp.receiptMilliseconds)});
+    wake_.notify_all();
 }
 
 void WctpReceipts::SentAgain(const std::string& id, const std::string& who) {
@@ -93,7 +87,9 @@ void WctpReceipts::Work() {
             continue;
         }
         if (Clock::now() < soonest->due) {
-            wake_.wait_until(lock, soonest->due);
+            // A copy: while it waits, a new watch may move the vector's elements.
+            const Clock::time_point due = soonest->due;
+            wake_.wait_until(lock, due);
             continue;
         }
         // Asked without the lock, so the relay's threads are never held up by a slow network.

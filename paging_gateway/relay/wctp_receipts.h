@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -52,7 +51,6 @@ private:
     std::ostream& out_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::map<std::string, std::string> recipients_;  // page id -> recipient id, until its attempt settles
     std::vector<Watch> watches_;
     bool stopping_ = false;
     std::thread worker_;

@@ -190,6 +190,11 @@ bool Spool::Open(const std::string& folder, std::string& error) {
     return true;
 }
 
+void Spool::CountPast(unsigned long long number) {
+    std::lock_guard<std::mutex> lock(numbering_);
+    lastNumber_ = std::max(lastNumber_, number);
+}
+
 bool Spool::Put(const Page& page, std::string& name, std::string& error) {
     for (int clashes = 0; clashes < MOST_CLASHES; ++clashes) {
         {

@@ -30,6 +30,9 @@ public:
     // replaces a file. May be called from any thread.
     bool Put(const Page& page, std::string& name, std::string& error);
 
+    // Names given from now on count on above `number`: an id the ledger still has names no later page.
+    void CountPast(unsigned long long number);
+
     // The page files waiting, oldest first.
     std::vector<std::string> Waiting() const;
 

@@ -21,7 +21,7 @@ std::string RouteOf(const RelaySettings& relay, const Page& page) {
 
 GatewayStatus::GatewayStatus(const GatewayOptions& options) : options_(options), ledger_(options.ledger) {}
 
-bool GatewayStatus::Open(const Spool& spool, std::string& error) {
+bool GatewayStatus::Open(Spool& spool, std::string& error) {
     const std::string path = spool.Folder() + "/" + LEDGER_FILE_NAME;
     if (!ledger_.Open(path, error)) {
         error = "the ledger " + NativePath(path) + ": " + error;
@@ -29,6 +29,7 @@ bool GatewayStatus::Open(const Spool& spool, std::string& error) {
     }
     for (const RelayRoute& route : options_.relay.routes) ledger_.AddRoute(route.url.text);
     ledger_.Recover(spool, [this](const Page& page) { return RouteOf(options_.relay, page); });
+    spool.CountPast(ledger_.LastNumber());
     return true;
 }
 

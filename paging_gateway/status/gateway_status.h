@@ -19,8 +19,9 @@ public:
     explicit GatewayStatus(const GatewayOptions& options);
 
     // With a relay, once the spool is open and before the relay starts: the ledger's file in the spool folder,
-    // brought in line with what the spool holds. False, with the reason, when the file cannot be used.
-    bool Open(const Spool& spool, std::string& error);
+    // brought in line with what the spool holds, and the spool's numbers counted on past its ids (a relayed
+    // page leaves the spool, not the ledger). False, with the reason, when the file cannot be used.
+    bool Open(Spool& spool, std::string& error);
 
     // What the relay tells each page's story to.
     PageEvents* Events() { return &ledger_; }

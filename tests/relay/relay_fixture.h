@@ -81,6 +81,25 @@ std::vector<std::string> FilesIn(const std::string& folder, const std::string& s
     return names;
 }
 
+// What the Python stand-ins record: one file per message, each line a field's name and its bytes in hex ("-"
+// for none). The files' fields, in the order of their names.
+std::vector<std::map<std::string, std::string>> HexFieldFiles(const std::string& folder, const std::string& suffix) {
+    std::vector<std::map<std::string, std::string>> files;
+    for (const std::string& name : FilesIn(folder, suffix)) {
+        std::istringstream lines(ReadFile(folder + "/" + name));
+        std::map<std::string, std::string> fields;
+        std::string key, hex;
+        while (lines >> key >> hex) {
+            std::string bytes;
+            for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
+                bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+            fields[key] = bytes;
+        }
+        files.push_back(fields);
+    }
+    return files;
+}
+
 struct TempFolder {
     std::string path;
     TempFolder() {
@@ -155,6 +174,14 @@ public:
         const std::string answer = Exchange(request.requestText);
         if (took) *took = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
         return answer.compare(0, 9, "HTTP/1.0 ") == 0 ? std::atoi(answer.c_str() + 9) : 0;
+    }
+
+    // The gateway's whole answer to a GET of `path`, or to a form's POST of `form` there.
+    std::string Http(const std::string& path, const std::string& form = std::string()) const {
+        const std::string head = (form.empty() ? "GET " : "POST ") + path + " HTTP/1.0\r\nHost: " + address_ + "\r\n";
+        if (form.empty()) return Exchange(head + "\r\n");
+        return Exchange(head + "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                        std::to_string(form.size()) + "\r\n\r\n" + form);
     }
 
 private:
@@ -384,22 +411,7 @@ public:
             << ReadFile(folder + "/smtp.err");
     }
     // Each message's fields, decoded: from, to, subject, body.
-    std::vector<std::map<std::string, std::string>> Messages() const {
-        std::vector<std::map<std::string, std::string>> messages;
-        for (const std::string& name : FilesIn(folder_, ".mail")) {
-            std::istringstream lines(ReadFile(folder_ + "/" + name));
-            std::map<std::string, std::string> fields;
-            std::string key, hex;
-            while (lines >> key >> hex) {
-                std::string bytes;
-                for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-                    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-                fields[key] = bytes;
-            }
-            messages.push_back(fields);
-        }
-        return messages;
-    }
+    std::vector<std::map<std::string, std::string>> Messages() const { return HexFieldFiles(folder_, ".mail"); }
 
 private:
     std::string folder_;

@@ -4,8 +4,9 @@
 Usage: wctp_standin.py certs FOLDER IP...      a test CA, a server certificate it signed for the IPs,
                                                and a self-signed "rogue" one for the same IPs
        wctp_standin.py serve ADDRESS PORT FOLDER [CERT KEY]
-Submits are answered by the recipient id's last digits: ...403 a 403 failure, ...606 a 606 failure the
-first time, ...555 a success only after 3 s the first time; any other a success with a tracking number.
+Submits are answered by the recipient id's last digits: ...403 a 403 failure, ...410 a 410 failure the
+first time, ...606 a 606 failure the first time, ...555 a success only after 3 s the first time; any other
+a success with a tracking number.
 A ClientQuery is answered QUEUED the first time, DELIVERED after. Writes FOLDER/ready once listening.
 """
 import http.server
@@ -107,6 +108,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         times = state.seen(state.submits, recipient)
         if recipient.endswith("403"):
             return self.answer('<%s><wctp-Failure errorCode="403" errorText="Invalid recipientID &amp; more"/></%s>'
+                               % (reply, reply))
+        if recipient.endswith("410") and times == 1:
+            return self.answer('<%s><wctp-Failure errorCode="410" errorText="Recipient not active"/></%s>'
                                % (reply, reply))
         if recipient.endswith("606") and times == 1:
             return self.answer('<%s><wctp-Failure errorCode="606" errorText="Service unavailable"/></%s>'

@@ -36,25 +36,17 @@ public:
             << ReadFile(folder_.path + "/err");
     }
     const std::string& Folder() const { return folder_.path; }
-    std::vector<std::map<std::string, std::string>> Posts() const {
-        std::vector<std::map<std::string, std::string>> posts;
-        for (const std::string& name : FilesIn(folder_.path, ".wctp")) {
-            std::istringstream lines(ReadFile(folder_.path + "/" + name));
-            std::map<std::string, std::string> fields;
-            std::string key, hex;
-            while (lines >> key >> hex) {
-                std::string bytes;
-                for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-                    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-                fields[key] = bytes;
-            }
-            posts.push_back(fields);
-        }
-        return posts;
+    std::vector<std::map<std::string, std::string>> Posts() const { return HexFieldFiles(folder_.path, ".wctp"); }
+    // The submits, or the receipt queries, in the order they came.
+    std::vector<std::map<std::string, std::string>> Posts(bool queries) const {
+        std::vector<std::map<std::string, std::string>> chosen;
+        for (const auto& post : Posts())
+            if ((post.at("op") == "wctp-ClientQuery") == queries) chosen.push_back(post);
+        return chosen;
     }
-    size_t PostsTo(const std::string& recipient) const {
+    size_t PostsTo(const std::string& recipient, bool queries = false) const {
         size_t count = 0;
-        for (const auto& post : Posts()) count += post.at("recipient") == recipient;
+        for (const auto& post : Posts(queries)) count += post.at("recipient") == recipient;
         return count;
     }
 
@@ -77,6 +69,25 @@ std::string Field(const std::map<std::string, std::string>& post, const std::str
     return found == post.end() ? "(none)" : found->second;
 }
 
+// The ids of the pages the gateway took, from its console lines "page ID via ...", in order.
+std::vector<std::string> PageIds(const std::string& output) {
+    const std::string text = "\n" + output;
+    std::vector<std::string> ids;
+    for (size_t at = text.find("\npage "); at != std::string::npos; at = text.find("\npage ", at + 1)) {
+        const size_t end = text.find(" via ", at);
+        if (end != std::string::npos) ids.push_back(text.substr(at + 6, end - at - 6));
+    }
+    return ids;
+}
+
+// The page's state as /status.json gives it ("" when the page is not there).
+std::string StateOn(const Gateway& gateway, const std::string& id) {
+    const std::string json = gateway.Http("/status.json");
+    const std::string lead = "{\"id\": \"" + id + "\", \"state\": \"";
+    const size_t at = json.find(lead);
+    return at == std::string::npos ? "" : json.substr(at + lead.size(), json.find('"', at + lead.size()) - at - lead.size());
+}
+
 }  // namespace
 
 // The same page in both forms the networks document: the code in miscInfo (transient client) or securityCode.
@@ -86,14 +97,14 @@ TEST(WctpTest, PagesArriveWholeOverHttpsWithTheCredentialsWhereTheyBelong) {
     for (const bool enterprise : {false, true}) {
         TempFolder folder;
         std::vector<std::string> args = {"--relay", "wctp+https://" + WctpAddress(2) + ":8443/wctp/submit", "--ca-file",
-                                         Certificates() + "/ca.pem"};
+                                         Certificates() + "/ca.pem", "--wctp-poll", "1"};
         if (enterprise) args.push_back("--wctp-enterprise");
         Gateway gateway(folder.path, WctpAddress(1), args, CREDENTIALS);
         ASSERT_EQ(gateway.Send('S', message, "555 123 4567", "Bob & <Co>", "555-0001"), 200);
         ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output() << ReadFile(folder.path + "/err");
         EXPECT_NE(gateway.Output().find("(tracking TRK"), std::string::npos) << gateway.Output();
 
-        const auto posts = network.Posts();
+        const auto posts = network.Posts(false);
         ASSERT_EQ(posts.size(), enterprise ? 2u : 1u);
         const auto& post = posts.back();
         EXPECT_EQ(Field(post, "path"), "/wctp/submit");
@@ -105,8 +116,69 @@ TEST(WctpTest, PagesArriveWholeOverHttpsWithTheCredentialsWhereTheyBelong) {
         EXPECT_EQ(Field(post, enterprise ? "misc" : "security"), "");
         EXPECT_EQ(Field(post, "recipient"), "5551234567");
         EXPECT_EQ(Field(post, "text"), message + " (from Bob & <Co>, callback 555-0001)");
+
+        // The stand-in answers QUEUED, then DELIVERED: the ledger, the console and /status.json all have it.
+        const std::string id = PageIds(gateway.Output()).at(0);
+        ASSERT_TRUE(WaitFor([&] { return StateOn(gateway, id) == "delivered"; }))
+            << StateOn(gateway, id) << "\n" << gateway.Output();
+        EXPECT_TRUE(gateway.WaitForLines("receipt: page " + id + " delivered (DELIVERED)", 1)) << gateway.Output();
+        const std::string ledger = ReadFile(folder.path + "/spool/ledger.txt");
+        EXPECT_EQ(Count(ledger, " " + id + " receipt state=queued text=QUEUED\n"), 1u) << ledger;
+        EXPECT_EQ(Count(ledger, " " + id + " receipt state=delivered text=DELIVERED\n"), 1u) << ledger;
         EXPECT_EQ(Count(gateway.Output() + ReadFile(folder.path + "/err"), "s3cr"), 0u);
     }
+}
+
+// Receipts are asked for in memory only: a page delivered before a restart keeps its story and is not asked
+// after again, while pages relayed after it, found waiting in the spool or sent again after a refusal, are.
+TEST(WctpTest, ReceiptsFollowPagesAcrossARestartAndASendAgain) {
+    const std::vector<std::string> args = {"--relay", "wctp+http://" + WctpAddress(9) + ":8443/wctp", "--wctp-poll",
+                                           "1"};
+    TempFolder folder;
+    {
+        WctpStandIn network(WctpAddress(9), "");
+        Gateway gateway(folder.path, WctpAddress(10), args, CREDENTIALS);
+        ASSERT_EQ(gateway.Send('S', "before the restart", "5551110001", "", ""), 200);
+        ASSERT_TRUE(WaitFor([&] { return StateOn(gateway, PageIds(gateway.Output()).at(0)) == "delivered"; }))
+            << gateway.Output();
+    }
+    {
+        // With the network away, this one is still in the spool when the gateway dies.
+        Gateway gateway(folder.path, WctpAddress(10), args, CREDENTIALS);
+        ASSERT_EQ(gateway.Send('S', "across the restart", "5551110002", "", ""), 200);
+        ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
+        gateway.KillHard();
+    }
+    WctpStandIn network(WctpAddress(9), "");
+    Gateway gateway(folder.path, WctpAddress(10), args, CREDENTIALS);
+    ASSERT_EQ(gateway.Send('S', "refused once", "5550000410", "", ""), 200);
+    const std::vector<std::string> ids = PageIds(gateway.Output());
+    ASSERT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), 3u) << gateway.Output();
+    const std::string &before = ids[0], &across = ids[1], &refused = ids[2];
+    ASSERT_TRUE(WaitFor([&] { return StateOn(gateway, refused) == "failed"; })) << gateway.Output();
+    const std::string html = gateway.Http("/status");
+    const size_t token = html.find("name=\"token\" value=\"") + 20;
+    ASSERT_GT(token, 20u) << html;
+    ASSERT_EQ(gateway.Http("/status/send-again", "token=" + html.substr(token, html.find('"', token) - token) +
+                                                     "&id=" + refused)
+                  .compare(0, 13, "HTTP/1.0 303 "),
+              0);
+
+    for (const std::string& id : {across, refused})
+        EXPECT_TRUE(WaitFor([&] { return StateOn(gateway, id) == "delivered"; })) << id << "\n" << gateway.Output();
+    EXPECT_EQ(StateOn(gateway, before), "delivered");
+    EXPECT_EQ(network.PostsTo("5551110001", true), 0u);
+    // Asked after with the number of the submit that took it.
+    ASSERT_EQ(network.PostsTo("5550000410"), 2u);
+    for (const auto& query : network.Posts(true)) {
+        if (Field(query, "recipient") == "5550000410") {
+            EXPECT_NE(gateway.Output().find("(tracking " + Field(query, "tracking") + ")"), std::string::npos);
+        }
+    }
+    const std::string ledger = ReadFile(folder.path + "/spool/ledger.txt");
+    for (const std::string& id : {before, across, refused})
+        EXPECT_EQ(Count(ledger, " " + id + " receipt state=delivered "), 1u) << id << "\n" << ledger;
+    EXPECT_EQ(Count(ledger, " " + refused + " sent-again "), 1u) << ledger;
 }
 
 TEST(WctpTest, AServerTheCaDidNotVouchForIsNeverSentThePage) {
@@ -202,7 +274,7 @@ TEST(WctpTest, ReceiptsAreAskedForAtTheirPaceForABoundedTimeAndPassedOn) {
     receipts.Received("000000000007", page, "127.0.0.1", wctp);
     receipts.Received("000000000008", page, "127.0.0.1", snpp);
     receipts.Attempted("000000000007", wctp, {Outcome::Temporary, "606"}, 200);
-    receipts.Attempted("000000000007", wctp, {Outcome::Delivered, "200", Scope::Page, "TRK42"}, 0);
+    receipts.Attempted("000000000007", wctp, {Outcome::Delivered, "200", Scope::Page, "TRK42", "5551234567"}, 0);
     receipts.Attempted("000000000008", snpp, {Outcome::Delivered, "250", Scope::Page, "not WCTP"}, 0);
     receipts.SentAgain("000000000009", "127.0.0.1");
     EXPECT_EQ(receipts.Watching(), 1u);
