@@ -137,8 +137,14 @@ private:
     LedgerLimits limits_;
     Clock clock_;
     mutable std::mutex mutex_;
-    std::map<std::string, LedgerPage> pages_;  // ids have a fixed width, so this is arrival order
-    std::map<std::string, size_t> linesOf_;    // the file's lines per kept page
+    // Ids are numbers of at least 12 digits that grow a digit past 999999999999: shorter sorts first.
+    struct IdOrder {
+        bool operator()(const std::string& a, const std::string& b) const {
+            return a.size() != b.size() ? a.size() < b.size() : a < b;
+        }
+    };
+    std::map<std::string, LedgerPage, IdOrder> pages_;  // arrival order
+    std::map<std::string, size_t, IdOrder> linesOf_;    // the file's lines per kept page
     std::vector<LedgerRoute> routes_;
     std::deque<Line> lines_;  // the file's lines, in order
     size_t deadLines_ = 0;    // lines of pages no longer kept

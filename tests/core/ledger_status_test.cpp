@@ -151,7 +151,15 @@ TEST_F(LedgerTest, StaysWithinItsLimitsButKeepsWaitingPages) {
     ledger->Received("000000000401", PageTo("1", "new"), "127.0.0.1", ROUTE);
     EXPECT_EQ(ledger->View(200).pageCount, 2u);
     ledger.reset();
-    EXPECT_EQ(Opened({5, 30})->View(200).pageCount, 2u);
+    ledger = Opened({5, 30});
+    EXPECT_EQ(ledger->View(200).pageCount, 2u);
+
+    // Past 999999999999 an id grows a digit and is still the newest.
+    for (const char* id : {"999999999999", "1000000000000"}) {
+        ledger->Received(id, PageTo("1", "x"), "127.0.0.1", ROUTE);
+        ledger->Attempted(id, ROUTE, {Outcome::Delivered, "250"}, 0);
+    }
+    EXPECT_EQ(ledger->View(200).latest.front().id, "1000000000000");
 }
 
 TEST_F(LedgerTest, TheSpoolSettlesWhatTheLedgerMissed) {
