@@ -107,11 +107,7 @@ Relay::Relay(const RelaySettings& settings, Spool& spool, std::ostream& out, Pag
 Relay::~Relay() { Stop(); }
 
 Relay::Lane* Relay::LaneFor(const Carrier* carrier) {
-    const RelayRoute* chosen = nullptr;
-    for (const RelayRoute& route : settings_.routes) {
-        if (route.carrier == carrier->displayName) chosen = &route;
-        if (route.carrier.empty() && chosen == nullptr) chosen = &route;
-    }
+    const RelayRoute* chosen = RouteFor(settings_, carrier);
     if (chosen == nullptr) return nullptr;
     for (const auto& lane : lanes_)
         if (lane->url.text == chosen->url.text) return lane.get();

@@ -26,6 +26,16 @@ struct RelaySettings {
     int sessions = 4;  // connections to each upstream at once
 };
 
+// The route that carries a carrier's pages: its own, else the one for every other carrier; null without.
+inline const RelayRoute* RouteFor(const RelaySettings& settings, const Carrier* carrier) {
+    const RelayRoute* rest = nullptr;
+    for (const RelayRoute& route : settings.routes) {
+        if (route.carrier == carrier->displayName) return &route;
+        if (route.carrier.empty() && rest == nullptr) rest = &route;
+    }
+    return rest;
+}
+
 // The one place that knows each kind of upstream: a new session for one worker.
 std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, const UpstreamUrl& url);
 

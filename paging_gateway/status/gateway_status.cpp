@@ -5,20 +5,6 @@
 #include "paging_gateway/platform/files.h"
 #include "paging_gateway/spool/spool.h"
 
-namespace {
-
-// The upstream the relay gives a carrier's pages: its own route, or the one for every other carrier.
-std::string RouteOf(const RelaySettings& relay, const Page& page) {
-    std::string chosen;
-    for (const RelayRoute& route : relay.routes) {
-        if (route.carrier == page.carrier->displayName) return route.url.text;
-        if (route.carrier.empty()) chosen = route.url.text;
-    }
-    return chosen;
-}
-
-}  // namespace
-
 GatewayStatus::GatewayStatus(const GatewayOptions& options) : options_(options), ledger_(options.ledger) {}
 
 bool GatewayStatus::Open(Spool& spool, std::string& error) {
@@ -28,7 +14,10 @@ bool GatewayStatus::Open(Spool& spool, std::string& error) {
         return false;
     }
     for (const RelayRoute& route : options_.relay.routes) ledger_.AddRoute(route.url.text);
-    ledger_.Recover(spool, [this](const Page& page) { return RouteOf(options_.relay, page); });
+    ledger_.Recover(spool, [this](const Page& page) {
+        const RelayRoute* route = RouteFor(options_.relay, page.carrier);
+        return route != nullptr ? route->url.text : std::string();
+    });
     spool.CountPast(ledger_.LastNumber());
     return true;
 }
