@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "common/text.h"
 
@@ -170,117 +172,159 @@ bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) 
 
 }  // namespace
 
+const char* const GATEWAY_FLAGS[] = {"--help", "-h", "--once", "--smtp-tls", "--wctp-enterprise", nullptr};
+const char* const GATEWAY_VALUE_OPTIONS[] = {
+    "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
+    "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
+    "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
+    nullptr};
+
+bool IsGatewayOption(const std::string& name, bool& takesValue) {
+    for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
+        if (name == *flag) return !(takesValue = false);
+    for (const char* const* option = GATEWAY_VALUE_OPTIONS; *option != nullptr; ++option)
+        if (name == *option) return takesValue = true;
+    return false;
+}
+
+bool ParseDuration(const std::string& text, long bareUnitMilliseconds, long& milliseconds) {
+    std::string digits = text;
+    long unit = bareUnitMilliseconds;
+    const std::pair<const char*, long> UNITS[] = {{"ms", 1}, {"s", 1000}, {"m", 60 * 1000}, {"h", 3600 * 1000}};
+    for (const auto& suffix : UNITS) {
+        const size_t length = std::strlen(suffix.first);
+        if (text.size() > length && text.compare(text.size() - length, length, suffix.first) == 0 &&
+            text.find_first_not_of("0123456789") == text.size() - length) {
+            digits = text.substr(0, text.size() - length);
+            unit = suffix.second;
+            break;
+        }
+    }
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long long value = std::stoll(digits) * unit;
+    // A week is longer than any wait the gateway has; it also keeps the sum within a 32-bit long.
+    if (value > 7LL * 24 * 3600 * 1000) return false;
+    milliseconds = static_cast<long>(value);
+    return true;
+}
+
+bool ApplyOption(const std::string& option, const std::string& value, GatewayOptions& options, std::string& error) {
+    if (option == "--help" || option == "-h") {
+        options.showHelp = true;
+        return true;
+    }
+    if (option == "--once") {
+        options.pageLimit = 1;
+        return true;
+    }
+    if (option == "--smtp-tls") {
+        options.relay.mail.requireTls = true;
+        return true;
+    }
+    if (option == "--wctp-enterprise") {
+        options.relay.wctp.enterprise = true;
+        return true;
+    }
+    long number = 0;
+    if (option == "--address") {
+        options.address = value == "localhost" ? "127.0.0.1" : value;
+        if (!IsDottedQuad(options.address)) {
+            error = "not an IPv4 address: " + value;
+            return false;
+        }
+    } else if (option == "--port") {
+        if (!ParseNumber(value, 65535, number)) {
+            error = "not a port number (1-65535): " + value;
+            return false;
+        }
+        options.port = static_cast<int>(number);
+    } else if (option == "--count") {
+        if (!ParseNumber(value, 999999999, number)) {
+            error = "not a positive count: " + value;
+            return false;
+        }
+        options.pageLimit = number;
+    } else if (option == "--relay") {
+        if (!ParseRoute(value, options.relay, error)) return false;
+    } else if (option == "--spool") {
+        if (value.empty()) {
+            error = "--spool needs a folder";
+            return false;
+        }
+        options.spoolFolder = value;
+    } else if (option == "--mail-from") {
+        options.relay.mail.from = value;
+    } else if (option == "--mail-to") {
+        options.relay.mail.toTemplate = value;
+    } else if (option == "--smtp-user") {
+        options.relay.mail.user = value;
+    } else if (option == "--sessions") {
+        if (!ParseNumber(value, 64, number)) {
+            error = "--sessions needs a number of connections (1-64): " + value;
+            return false;
+        }
+        options.relay.sessions = static_cast<int>(number);
+    } else if (option == "--ca-file") {
+        if (!UseCaFile(value, options.relay.wctp, error)) return false;
+    } else if (option == "--wctp-poll" || option == "--wctp-receipts") {
+        const bool poll = option == "--wctp-poll";
+        long milliseconds = 0;
+        if (!ParseDuration(value, 1000, milliseconds) || (poll && milliseconds < 1000)) {
+            error = option + " needs a duration (" + (poll ? "1s" : "0") + " to 7 days; a bare number is seconds): " +
+                    PrintableText(value);
+            return false;
+        }
+        (poll ? options.relay.wctp.pollMilliseconds : options.relay.wctp.receiptMilliseconds) = milliseconds;
+    } else if (option == "--status-allow") {
+        AddressRange range;
+        if (!ParseAddressRange(value, range)) {
+            error = "--status-allow needs an address range such as 192.168.1.0/24: " + PrintableText(value);
+            return false;
+        }
+        options.statusAllow.push_back(range);
+    } else if (option == "--ledger-pages" || option == "--ledger-days") {
+        if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
+            error = option + " needs a positive number: " + PrintableText(value);
+            return false;
+        }
+        if (option == "--ledger-pages")
+            options.ledger.pages = static_cast<size_t>(number);
+        else
+            options.ledger.days = number;
+    } else if (option == "--retry-first" || option == "--retry-most" || option == "--upstream-timeout") {
+        long milliseconds = 0;
+        if (!ParseDuration(value, 1, milliseconds) || milliseconds < 1 || milliseconds > 300 * 1000) {
+            error = option + " needs a duration from 1ms to 5m (a bare number is milliseconds): " + PrintableText(value);
+            return false;
+        }
+        (option == "--retry-first"  ? options.relay.retryFirstMilliseconds
+         : option == "--retry-most" ? options.relay.retryMostMilliseconds
+                                    : options.relay.timeoutMilliseconds) = milliseconds;
+    } else {
+        error = "unknown option " + option;
+        return false;
+    }
+    return true;
+}
+
+bool CheckOptions(GatewayOptions& options, std::string& error) { return CheckMail(options.relay, error); }
+
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
-    static const char* const WITH_VALUE[] = {"--address",   "--port",    "--count",     "--relay",
-                                             "--spool",     "--mail-from", "--mail-to", "--smtp-user",
-                                             "--retry-first", "--retry-most", "--upstream-timeout", "--sessions",
-                                             "--ca-file",   "--wctp-poll", "--wctp-receipts", "--status-allow",
-                                             "--ledger-pages", "--ledger-days"};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            options.showHelp = true;
-            continue;
-        }
-        if (option == "--once") {
-            options.pageLimit = 1;
-            continue;
-        }
-        if (option == "--smtp-tls") {
-            options.relay.mail.requireTls = true;
-            continue;
-        }
-        if (option == "--wctp-enterprise") {
-            options.relay.wctp.enterprise = true;
-            continue;
-        }
-        bool known = false;
-        for (const char* name : WITH_VALUE) known = known || option == name;
-        if (!known) {
+        bool takesValue = false;
+        if (!IsGatewayOption(option, takesValue)) {
             error = "unknown option " + option;
             return false;
         }
-        if (i + 1 >= argc) {
+        if (takesValue && i + 1 >= argc) {
             error = option + " needs a value";
             return false;
         }
-        const std::string value = argv[++i];
-        long number = 0;
-        if (option == "--address") {
-            options.address = value == "localhost" ? "127.0.0.1" : value;
-            if (!IsDottedQuad(options.address)) {
-                error = "not an IPv4 address: " + value;
-                return false;
-            }
-        } else if (option == "--port") {
-            if (!ParseNumber(value, 65535, number)) {
-                error = "not a port number (1-65535): " + value;
-                return false;
-            }
-            options.port = static_cast<int>(number);
-        } else if (option == "--count") {
-            if (!ParseNumber(value, 999999999, number)) {
-                error = "not a positive count: " + value;
-                return false;
-            }
-            options.pageLimit = number;
-        } else if (option == "--relay") {
-            if (!ParseRoute(value, options.relay, error)) return false;
-        } else if (option == "--spool") {
-            if (value.empty()) {
-                error = "--spool needs a folder";
-                return false;
-            }
-            options.spoolFolder = value;
-        } else if (option == "--mail-from") {
-            options.relay.mail.from = value;
-        } else if (option == "--mail-to") {
-            options.relay.mail.toTemplate = value;
-        } else if (option == "--smtp-user") {
-            options.relay.mail.user = value;
-        } else if (option == "--sessions") {
-            if (!ParseNumber(value, 64, number)) {
-                error = "--sessions needs a number of connections (1-64): " + value;
-                return false;
-            }
-            options.relay.sessions = static_cast<int>(number);
-        } else if (option == "--ca-file") {
-            if (!UseCaFile(value, options.relay.wctp, error)) return false;
-        } else if (option == "--wctp-poll" || option == "--wctp-receipts") {
-            const bool poll = option == "--wctp-poll";
-            if (!(value == "0" && !poll) && !ParseNumber(value, 7 * 24 * 3600, number)) {
-                error = option + " needs seconds (" + (poll ? "1" : "0") + "-604800): " + value;
-                return false;
-            }
-            (poll ? options.relay.wctp.pollMilliseconds : options.relay.wctp.receiptMilliseconds) =
-                (value == "0" ? 0 : number) * 1000;
-        } else if (option == "--status-allow") {
-            AddressRange range;
-            if (!ParseAddressRange(value, range)) {
-                error = "--status-allow needs an address range such as 192.168.1.0/24: " + PrintableText(value);
-                return false;
-            }
-            options.statusAllow.push_back(range);
-        } else if (option == "--ledger-pages" || option == "--ledger-days") {
-            if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
-                error = option + " needs a positive number: " + PrintableText(value);
-                return false;
-            }
-            if (option == "--ledger-pages")
-                options.ledger.pages = static_cast<size_t>(number);
-            else
-                options.ledger.days = number;
-        } else {
-            if (!ParseNumber(value, 300 * 1000, number)) {
-                error = option + " needs milliseconds (1-300000): " + value;
-                return false;
-            }
-            (option == "--retry-first"  ? options.relay.retryFirstMilliseconds
-             : option == "--retry-most" ? options.relay.retryMostMilliseconds
-                                        : options.relay.timeoutMilliseconds) = number;
-        }
+        if (!ApplyOption(option, takesValue ? argv[++i] : "", options, error)) return false;
     }
-    return CheckMail(options.relay, error);
+    return CheckOptions(options, error);
 }
 
 bool ReadMailCredentials(MailSettings& mail, std::string& error) {

@@ -29,6 +29,23 @@ constexpr const char SMTP_PASSWORD_VARIABLE[] = "PAGING_GATEWAY_SMTP_PASSWORD";
 constexpr const char WCTP_SENDER_VARIABLE[] = "PAGING_GATEWAY_WCTP_SENDER";
 constexpr const char WCTP_SECURITY_CODE_VARIABLE[] = "PAGING_GATEWAY_WCTP_SECURITY_CODE";
 
+// The options the command line takes, each table ending in null: flags, and options with a value.
+extern const char* const GATEWAY_FLAGS[];
+extern const char* const GATEWAY_VALUE_OPTIONS[];
+
+// True for a known option; `takesValue` says which table it is in.
+bool IsGatewayOption(const std::string& name, bool& takesValue);
+
+// A duration: digits with a unit "ms", "s", "m" or "h" ("90s", "60m"), or bare digits counted in
+// `bareUnitMilliseconds`; false for anything else or for more than a week.
+bool ParseDuration(const std::string& text, long bareUnitMilliseconds, long& milliseconds);
+
+// One option (a flag's `value` is ignored) applied on top of what `options` holds; false, with the reason.
+bool ApplyOption(const std::string& option, const std::string& value, GatewayOptions& options, std::string& error);
+
+// The checks that need every option read (an e-mail route needs its addresses); false, with the reason.
+bool CheckOptions(GatewayOptions& options, std::string& error);
+
 // False, with the reason in `error`, for an unknown option or a bad or missing value.
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error);
 

@@ -28,4 +28,16 @@ public:
 
     // A network's later word on a page it took.
     virtual void Receipt(const std::string& id, ReceiptState state, const std::string& text) = 0;
+
+    // The page left for good with no network taking it (no route, or past its useful life); failed/ holds it.
+    virtual void Failed(const std::string& id, const std::string& reason, bool expired) {
+        (void)id, (void)reason, (void)expired;
+    }
+
+    // The page has waited longer than --late-after; told once per page.
+    virtual void Late(const std::string& id) { (void)id; }
+
+    // A route failed as a whole for --failover-after with no success between, and after that its first success.
+    virtual void RouteDown(const std::string& route, const std::string& reason) { (void)route, (void)reason; }
+    virtual void RouteUp(const std::string& route) { (void)route; }
 };

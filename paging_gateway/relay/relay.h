@@ -11,9 +11,11 @@
 #include "paging_gateway/relay/session.h"
 #include "paging_gateway/spool/spool.h"
 
+// A carrier may have several routes, in order of preference: the first that is not down takes its pages.
 struct RelayRoute {
     std::string carrier;  // a carrier's display name; empty: every carrier without a route of its own
     UpstreamUrl url;
+    SnppSettings snpp;  // SNPP routes only
 };
 
 struct RelaySettings {
@@ -24,6 +26,9 @@ struct RelaySettings {
     long retryMostMilliseconds = 5 * 60 * 1000;
     long timeoutMilliseconds = 30 * 1000;
     int sessions = 4;  // connections to each upstream at once
+    long failoverAfterMilliseconds = 60 * 1000;    // failing this long makes a route down; 0: never
+    long expireAfterMilliseconds = 60 * 60 * 1000;  // a page's useful life from its 200; 0: for ever
+    long lateAfterMilliseconds = 5 * 60 * 1000;     // waiting this long makes a page late; 0: never
 };
 
 // The route that carries a carrier's pages: its own, else the one for every other carrier; null without.

@@ -1,7 +1,9 @@
 // What the relay needs to know about an upstream paging network, and what one delivery came to.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "paging_gateway/intake/page.h"
 
@@ -35,6 +37,17 @@ struct WctpSettings {
     std::string caFile;        // empty: the system's certificate authorities
     long pollMilliseconds = 60 * 1000;           // between receipt queries, unless the network asks for longer
     long receiptMilliseconds = 60 * 60 * 1000;   // how long to ask after a page went; 0: never
+};
+
+// How one SNPP route talks to its server; the command line sets them for every SNPP route, the
+// configuration file per route.
+struct SnppSettings {
+    std::string user;      // empty: no LOGIn
+    std::string password;  // from the environment or the configuration file only; never printed
+    std::vector<std::string> beforePage;  // commands sent before each PAGE, each wanting a 2xx
+    size_t maxLength = 0;                 // the longest text the server takes; 0: no limit
+    bool senderInSubject = false;         // sender and callback in SUBJect rather than in the text
+    long sendTimeoutMilliseconds = 5 * 60 * 1000;  // SEND's own wait for its reply
 };
 
 enum class Outcome { Delivered, Temporary, Permanent };
