@@ -78,7 +78,8 @@ void SaveAsideHeader(char (&header)[LINE_PIECE_CHARS], const char* folder) {
         AppendText(header, "...");
         folder += length - (room - 3);
     }
-    const size_t start = AppendText(header, folder) - std::strlen(folder);
+    const size_t start = std::strlen(header);
+    AppendText(header, folder);
     // A second ':' would make the line a contact; control characters would end it early.
     bool colon = false;
     for (char* c = header + start; *c; ++c) {

@@ -406,8 +406,9 @@ TEST(Lifecycle, SaveAsideOfAnotherFolderIsNotOffered) {
     ASSERT_TRUE(CreateDirectoryA(mine.Path("mervasTX.ini.tmp").c_str(), nullptr));
     std::vector<CaughtBox> boxes;
     EXPECT_EQ(RunAndClose(mine, TypeSenderAndClose, boxes), 0u);
-    const std::string aside = UserAside(mine.Dir());
-    ASSERT_EQ(ReadFile(aside), AsideOf(mine.Dir(), BEA_DR_WHO));
+    ASSERT_EQ(UserFolderFiles().size(), 1u);
+    const std::string aside = UserFolder() + "\\" + UserFolderFiles()[0];
+    const std::string saved = ReadFile(aside);
 
     for (bool writable : {true, false}) {
         SCOPED_TRACE(writable ? "another folder" : "another folder that cannot be written");
@@ -419,7 +420,7 @@ TEST(Lifecycle, SaveAsideOfAnotherFolderIsNotOffered) {
         boxes.clear();
         EXPECT_EQ(RunAndClose(elsewhere, PostClose, boxes), 0u);
         ASSERT_EQ(boxes.size(), writable ? 0u : 1u) << boxes.back().text;
-        EXPECT_EQ(ReadFile(aside), AsideOf(mine.Dir(), BEA_DR_WHO));
+        EXPECT_EQ(ReadFile(aside), saved);
         EXPECT_EQ(UserFolderFiles().size(), 1u);
     }
 
@@ -435,7 +436,9 @@ TEST(Lifecycle, SaveAsideOfAnotherFolderIsNotOffered) {
                                             " instead.")) << boxes[1].text;
     EXPECT_TRUE(Contains(boxes[1].text, "It holds 0 contacts that your book lacks. Its sender details differ: "
                                         "\"Dr Who\", callback \"\"")) << boxes[1].text;
-    EXPECT_EQ(ReadFile(aside), AsideOf(mine.Dir(), BEA_DR_WHO)) << "No leaves it";
+    EXPECT_EQ(ReadFile(aside), saved) << "No leaves it";
+    EXPECT_EQ(aside, UserAside(mine.Dir()));
+    EXPECT_EQ(saved, AsideOf(mine.Dir(), BEA_DR_WHO));
 }
 
 // A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
