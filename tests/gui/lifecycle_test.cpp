@@ -439,6 +439,19 @@ TEST(Lifecycle, SaveAsideOfAnotherFolderIsNotOffered) {
     EXPECT_EQ(ReadFile(aside), saved) << "No leaves it";
     EXPECT_EQ(aside, UserAside(mine.Dir()));
     EXPECT_EQ(saved, AsideOf(mine.Dir(), BEA_DR_WHO));
+
+    // An older copy's file does not say whose it is: every copy is asked, and told that much.
+    std::ofstream(UserFolder() + "\\mervasTX.ini.unsaved", std::ios::binary)
+        << "CONTACTS\r\nCy Young:5559876543:V:\r\nUSER DETAILS\r\n::";
+    ProgramRun third(other.Dir());
+    third.answer = again.answer;
+    boxes.clear();
+    EXPECT_EQ(RunAndClose(third, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(Contains(boxes[1].text, "An earlier run of mervasTX, in a folder that it did not record, could not "
+                                        "save to mervasTX.ini there and saved to " + UserFolder() +
+                                            "\\mervasTX.ini.unsaved instead.\n\nIt holds 1 contact that your book "
+                                            "lacks.\n\n")) << boxes[1].text;
 }
 
 // A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
