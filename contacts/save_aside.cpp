@@ -37,7 +37,9 @@ int AsideNumber(const char* digits) {
 bool SameText(const char* a, const char* b, size_t size) { return std::strncmp(a, b, size) == 0; }
 
 // A field of the save aside that the book does not have: one that is not empty and not the book's.
-bool Lacked(const char* aside, const char* book, size_t size) { return aside[0] != '\0' && !SameText(aside, book, size); }
+bool Lacked(const char* aside, const char* book, size_t size) {
+    return aside[0] != '\0' && !SameText(aside, book, size);
+}
 
 bool JoinName(char (&name)[SETTINGS_PATH_SIZE], const char* userFolder, const char* key) {
     CopyText(name, userFolder);
