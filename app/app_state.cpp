@@ -11,6 +11,8 @@ char g_welcomeText[WELCOME_TEXT_SIZE];
 char g_boxText[BOX_TEXT_SIZE];
 char g_folder[MAX_PATH];
 SavePlan g_savePlan;
+ContactTable g_loadedBook;
+UserDetails g_loadedDetails;
 ContactTable g_earlierBook;
 UserDetails g_earlierDetails;
 DeliverFunction g_deliver = DeliverRequest;

@@ -4,13 +4,14 @@
 #include <windows.h>
 
 #include "contacts/contact_table.h"
+#include "contacts/save_aside.h"
 #include "contacts/settings.h"
 #include "contacts/user_details.h"
 #include "gateway/request.h"
 #include "gateway/send_command.h"
 
 constexpr int WELCOME_TEXT_SIZE = 500;
-constexpr int BOX_TEXT_SIZE = 1500;  // room for two paths and a few sentences
+constexpr int BOX_TEXT_SIZE = 2000;  // room for three paths and a few sentences
 constexpr int MAX_MERGED_SAVES = 8;
 
 extern HINSTANCE g_instance;
@@ -29,10 +30,14 @@ struct SavePlan {
     // the working folder cannot be written; empty when no name is left.
     char target[SETTINGS_PATH_SIZE];
     bool folderWritable;
+    char folderKey[FOLDER_KEY_SIZE];       // the working folder's mark in its saves aside's names
+    char asideHeader[LINE_PIECE_CHARS];    // their first line, naming the working folder
     int mergedCount;  // earlier saves aside whose contacts this run took: renamed once the book is saved
     char merged[MAX_MERGED_SAVES][SETTINGS_PATH_SIZE];
 };
 extern SavePlan g_savePlan;
+extern ContactTable g_loadedBook;  // the book and details as loaded: a run that ends with them changed nothing
+extern UserDetails g_loadedDetails;
 extern ContactTable g_earlierBook;  // an earlier run's save aside, read to offer what the book lacks
 extern UserDetails g_earlierDetails;
 extern DeliverFunction g_deliver;  // how "Send Message" delivers; tests point it at a listener of their own

@@ -33,14 +33,18 @@ int RunProgram(HINSTANCE instance);
 // may try again: a log-off ends the process soon after and would not wait for them.
 void SaveAtExit(bool tellUser);
 
-// The user's own folder for what the working folder cannot take (created if needed), and the next free
-// save aside in it. False when there is none.
+// The next free save aside of this working folder in the per-user folder, which need not exist yet.
+// False when there is none.
 bool UserFolderSaveName(char (&target)[SETTINGS_PATH_SIZE]);
 
-// The settings file's name in the user's own folder, which need not exist. False when there is none.
-bool UserFolderFileName(char (&name)[SETTINGS_PATH_SIZE]);
+// The per-user folder, %LOCALAPPDATA%\mervasTX, which need not exist. False when there is none.
+bool UserFolderPath(char (&folder)[SETTINGS_PATH_SIZE]);
 
-// Asks about each earlier run's save aside that is still there, and takes its contacts in on a Yes.
+// The folder's name as one folder is always spelt, for its key.
+void ComparableFolder(const char* folder, char (&path)[MAX_PATH]);
+
+// Retires each earlier save aside of this folder that holds nothing the book lacks, and asks about each
+// other one, taking its contacts in on a Yes.
 void OfferEarlierSaves();
 
 // Once the book is saved, the saves aside taken into it are renamed to *.merged.

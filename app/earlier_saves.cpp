@@ -4,14 +4,11 @@
 #include "app/app_state.h"
 #include "app/dialogs.h"
 #include "common/text.h"
+#include "contacts/save_aside.h"
 
 namespace {
 
 constexpr const char* MERGED_SUFFIX = ".merged";
-
-bool SameDetails(const UserDetails& a, const UserDetails& b) {
-    return std::strcmp(a.sender, b.sender) == 0 && std::strcmp(a.callback, b.callback) == 0;
-}
 
 bool HasDetails(const UserDetails& details) { return details.sender[0] != '\0' || details.callback[0] != '\0'; }
 
@@ -23,15 +20,35 @@ void AppendDetails(const UserDetails& details) {
     AppendText(g_boxText, "\"");
 }
 
-bool AskToMerge(const char* path, int missing) {
-    CopyText(g_boxText, "An earlier run of mervasTX could not save to ");
-    AppendText(g_boxText, SETTINGS_FILE_NAME);
-    AppendText(g_boxText, " and saved to ");
+// Which folder's book it was: one beside the file names its folder; one in the per-user folder is this
+// folder's, or was left there by an older copy that did not record its folder.
+void AppendWhoSavedIt(const char* path, AsideOwner owner) {
+    if (KindOfTarget(path) == SaveTarget::BesideFile) {
+        CopyText(g_boxText, "An earlier run of mervasTX could not save to ");
+        AppendText(g_boxText, SETTINGS_FILE_NAME);
+        AppendText(g_boxText, " and saved to ");
+    } else if (owner == AsideOwner::ThisFolder) {
+        CopyText(g_boxText, "An earlier run of mervasTX in the folder ");
+        AppendText(g_boxText, g_folder);
+        AppendText(g_boxText, " could not save to ");
+        AppendText(g_boxText, SETTINGS_FILE_NAME);
+        AppendText(g_boxText, " there and saved to ");
+    } else {
+        CopyText(g_boxText, "An earlier run of mervasTX, in a folder that it did not record, could not save to ");
+        AppendText(g_boxText, SETTINGS_FILE_NAME);
+        AppendText(g_boxText, " there and saved to ");
+    }
     AppendPlace(path);
-    AppendText(g_boxText, " instead.\n\nIt holds ");
-    AppendNumber(g_boxText, static_cast<unsigned long>(missing));
-    AppendText(g_boxText, missing == 1 ? " contact that your book lacks." : " contacts that your book lacks.");
-    if (!SameDetails(g_earlierDetails, g_userDetails)) {
+    AppendText(g_boxText, " instead.");
+}
+
+bool AskToMerge(const char* path, AsideOwner owner, const AsideVerdict& verdict) {
+    AppendWhoSavedIt(path, owner);
+    AppendText(g_boxText, "\n\nIt holds ");
+    AppendNumber(g_boxText, static_cast<unsigned long>(verdict.missingContacts));
+    AppendText(g_boxText,
+               verdict.missingContacts == 1 ? " contact that your book lacks." : " contacts that your book lacks.");
+    if (verdict.detailsToOffer) {
         AppendText(g_boxText, " Its sender details differ: ");
         AppendDetails(g_earlierDetails);
         AppendText(g_boxText, HasDetails(g_userDetails) ? " (the book keeps its own)." : " (the book takes them).");
@@ -43,6 +60,14 @@ bool AskToMerge(const char* path, int missing) {
     return AskErrorBox(MB_YESNO) == IDYES;
 }
 
+// Kept under another name rather than removed: whatever it holds is still there to look at.
+void Retire(const char* path) {
+    char merged[SETTINGS_PATH_SIZE];
+    const size_t length = CopyText(merged, path);
+    if (path[length] == '\0' && AppendText(merged, MERGED_SUFFIX) == length + std::strlen(MERGED_SUFFIX))
+        MoveFileExA(path, merged, MOVEFILE_REPLACE_EXISTING);
+}
+
 // Every contact must have reached the book before the file may be renamed.
 void Merge(const char* path) {
     const bool complete = AddMissingContacts(g_contacts, g_earlierBook) == 0;
@@ -51,53 +76,73 @@ void Merge(const char* path) {
         CopyText(g_savePlan.merged[g_savePlan.mergedCount++], path);
 }
 
-void Offer(const char* path) {
+void Offer(const char* path, AsideOwner owner) {
     g_earlierBook.count = 0;
-    if (LoadSettings(g_earlierBook, g_earlierDetails, g_readerBuffers, path).state != SettingsState::Loaded) return;
-    const int missing = CountMissingContacts(g_contacts, g_earlierBook);
-    if (AskToMerge(path, missing)) Merge(path);
+    const LoadReport report = LoadSettings(g_earlierBook, g_earlierDetails, g_readerBuffers, path);
+    const AsideVerdict verdict = JudgeSaveAside(report, g_contacts, g_userDetails, g_earlierBook, g_earlierDetails);
+    switch (verdict.action) {
+    case AsideAction::Leave:
+        break;
+    case AsideAction::Retire:
+        Retire(path);
+        break;
+    case AsideAction::Ask:
+        if (AskToMerge(path, owner, verdict)) Merge(path);
+        break;
+    }
 }
 
-// 1..99 for a save aside's own name, 0 for any other (*.merged, *.tmp).
-int UnsavedNumber(const char* found) {
-    char name[SETTINGS_PATH_SIZE];
-    for (int n = 1; n <= MAX_UNSAVED_FILES; ++n)
-        if (NumberedUnsavedName(name, SETTINGS_FILE_NAME, n) && lstrcmpiA(name, found) == 0) return n;
-    return 0;
-}
+// The numbers of the saves aside of each kind that a folder holds.
+struct Found {
+    bool untagged[MAX_UNSAVED_FILES + 1];
+    bool thisFolder[MAX_UNSAVED_FILES + 1];
+};
 
-// One listing of the folder rather than 99 look-ups, which would cost every start a few milliseconds.
-void OfferEach(const char* fileName) {
-    char path[SETTINGS_PATH_SIZE];
-    CopyText(path, fileName);
-    AppendText(path, UNSAVED_SUFFIX);
-    if (AppendText(path, "*") != std::strlen(fileName) + std::strlen(UNSAVED_SUFFIX) + 1) return;  // cut short
-    bool present[MAX_UNSAVED_FILES + 1] = {};
+// One listing of the folder rather than 99 look-ups a name, which would cost every start a few milliseconds.
+void List(const char* pattern, Found& found) {
     WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(path, &entry);
+    HANDLE search = FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        present[UnsavedNumber(entry.cFileName)] = true;
+        const AsideName name = ReadAsideName(entry.cFileName, g_savePlan.folderKey);
+        if (name.owner == AsideOwner::Untagged) found.untagged[name.number] = true;
+        if (name.owner == AsideOwner::ThisFolder) found.thisFolder[name.number] = true;
     } while (FindNextFileA(search, &entry));
     FindClose(search);
+}
+
+void OfferNumbered(const bool (&present)[MAX_UNSAVED_FILES + 1], const char* fileName, AsideOwner owner) {
+    char path[SETTINGS_PATH_SIZE];
     for (int n = 1; n <= MAX_UNSAVED_FILES; ++n)
-        if (present[n] && NumberedUnsavedName(path, fileName, n)) Offer(path);
+        if (present[n] && NumberedUnsavedName(path, fileName, n)) Offer(path, owner);
 }
 
 }  // namespace
 
 void OfferEarlierSaves() {
-    OfferEach(SETTINGS_FILE_NAME);
-    char userFile[SETTINGS_PATH_SIZE];
-    if (UserFolderFileName(userFile)) OfferEach(userFile);
+    char pattern[SETTINGS_PATH_SIZE];
+    CopyText(pattern, SETTINGS_FILE_NAME);
+    AppendText(pattern, UNSAVED_SUFFIX);
+    AppendText(pattern, "*");
+    Found beside{};
+    List(pattern, beside);
+    OfferNumbered(beside.untagged, SETTINGS_FILE_NAME, AsideOwner::ThisFolder);
+
+    char folder[SETTINGS_PATH_SIZE];
+    char keyed[SETTINGS_PATH_SIZE];
+    char untagged[SETTINGS_PATH_SIZE];
+    if (!UserFolderPath(folder) || !KeyedSettingsName(keyed, folder, g_savePlan.folderKey) ||
+        !UntaggedSettingsName(untagged, folder))
+        return;
+    const size_t length = CopyText(pattern, folder);
+    if (AppendText(pattern, "\\mervasTX*") != length + 10) return;
+    Found mine{};
+    List(pattern, mine);
+    OfferNumbered(mine.thisFolder, keyed, AsideOwner::ThisFolder);
+    OfferNumbered(mine.untagged, untagged, AsideOwner::Untagged);
 }
 
 void RenameMergedSaves() {
-    for (int i = 0; i < g_savePlan.mergedCount; ++i) {
-        char merged[SETTINGS_PATH_SIZE];
-        const size_t length = CopyText(merged, g_savePlan.merged[i]);
-        if (AppendText(merged, MERGED_SUFFIX) == length + std::strlen(MERGED_SUFFIX))
-            MoveFileExA(g_savePlan.merged[i], merged, MOVEFILE_REPLACE_EXISTING);
-    }
+    for (int i = 0; i < g_savePlan.mergedCount; ++i) Retire(g_savePlan.merged[i]);
     g_savePlan.mergedCount = 0;
 }

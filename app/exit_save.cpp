@@ -5,28 +5,52 @@
 #include "app/app_state.h"
 #include "app/dialogs.h"
 #include "common/text.h"
+#include "contacts/save_aside.h"
 
 #include <shlobj.h>  // needs windows.h, which app_state.h brings
 
 namespace {
 
-bool IsSettingsFile(const char* target) { return std::strcmp(target, SETTINGS_FILE_NAME) == 0; }
-bool InUserFolder(const char* target) { return std::strchr(target, '\\') != nullptr; }
-
-bool UserFolder(char (&folder)[SETTINGS_PATH_SIZE]) {
-    char appData[MAX_PATH] = "";
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) return false;
-    const size_t length = CopyText(folder, appData);
-    return appData[length] == '\0' && AppendText(folder, "\\mervasTX") == length + 9;
+// Made only when a save goes there, so that a run with nothing to keep leaves no trace.
+void MakeUserFolder() {
+    char folder[SETTINGS_PATH_SIZE];
+    if (UserFolderPath(folder)) CreateDirectoryA(folder, nullptr);
 }
 
 // Another copy of the program, in another folder, may have taken the planned save aside meanwhile.
 void KeepPlanFree(char (&target)[SETTINGS_PATH_SIZE]) {
-    if (target[0] == '\0' || IsSettingsFile(target) || !PathExists(target)) return;
-    if (!(InUserFolder(target) ? UserFolderSaveName(target) : UnsavedFileName(target))) target[0] = '\0';
+    const SaveTarget kind = KindOfTarget(target);
+    if (kind == SaveTarget::Nowhere || kind == SaveTarget::SettingsFile || !PathExists(target)) return;
+    if (!(kind == SaveTarget::UserFolder ? UserFolderSaveName(target) : UnsavedFileName(target))) target[0] = '\0';
 }
 
-bool Save(const char* target) { return SaveSettings(g_contacts, g_userDetails, target); }
+// Makes the per-user folder for a save there; the first line that the save writes, which in the per-user
+// folder names the working folder.
+const char* PrepareSave(const char* target) {
+    if (KindOfTarget(target) != SaveTarget::UserFolder) return SETTINGS_HEADER;
+    MakeUserFolder();
+    return g_savePlan.asideHeader;
+}
+
+// `saved` names the file written, and is empty when nothing was.
+bool Try(SaveStep step, const char* planned, char (&saved)[SETTINGS_PATH_SIZE], char (&problem)[PROBLEM_SIZE]) {
+    bool done = false;
+    switch (step) {
+    case SaveStep::Planned:
+        CopyText(saved, planned);
+        done = planned[0] != '\0' &&
+               SaveSettingsPatiently(g_contacts, g_userDetails, saved, problem, PrepareSave(saved));
+        break;
+    case SaveStep::NewBeside:
+        done = UnsavedFileName(saved) && SaveSettings(g_contacts, g_userDetails, saved, PrepareSave(saved));
+        break;
+    case SaveStep::NewInUserFolder:
+        done = UserFolderSaveName(saved) && SaveSettings(g_contacts, g_userDetails, saved, PrepareSave(saved));
+        break;
+    }
+    if (!done) saved[0] = '\0';
+    return done;
+}
 
 // Where the save went, when that is not where the run meant to save.
 void ReportSavedAside(const char* planned, const char* saved, const char* problem) {
@@ -59,35 +83,35 @@ bool AskToRetry(const char* planned, const char* problem) {
 
 }  // namespace
 
-bool UserFolderFileName(char (&name)[SETTINGS_PATH_SIZE]) {
-    if (!UserFolder(name)) return false;
-    const size_t length = std::strlen(name);
-    return AppendText(name, "\\") == length + 1 &&
-           AppendText(name, SETTINGS_FILE_NAME) == length + 1 + std::strlen(SETTINGS_FILE_NAME);
+bool UserFolderPath(char (&folder)[SETTINGS_PATH_SIZE]) {
+    char appData[MAX_PATH] = "";
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData))) return false;
+    const size_t length = CopyText(folder, appData);
+    return appData[length] == '\0' && AppendText(folder, "\\mervasTX") == length + 9;
 }
 
 bool UserFolderSaveName(char (&target)[SETTINGS_PATH_SIZE]) {
     char folder[SETTINGS_PATH_SIZE];
     char file[SETTINGS_PATH_SIZE];
-    if (!UserFolder(folder) || !UserFolderFileName(file)) return false;
-    if (!CreateDirectoryA(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    return UnsavedFileName(target, file);
+    return UserFolderPath(folder) && KeyedSettingsName(file, folder, g_savePlan.folderKey) &&
+           UnsavedFileName(target, file);
 }
 
 void SaveAtExit(bool tellUser) {
+    const bool changed = !SameBook(g_loadedBook, g_loadedDetails, g_contacts, g_userDetails);
     for (;;) {
         KeepPlanFree(g_savePlan.target);
         char planned[SETTINGS_PATH_SIZE];
         CopyText(planned, g_savePlan.target);
+        const ExitSave plan = PlanExitSave(KindOfTarget(planned), changed);
         char problem[PROBLEM_SIZE] = "there was no free name left for it";
-        char saved[SETTINGS_PATH_SIZE];
-        CopyText(saved, planned);
-        bool done = planned[0] != '\0' && SaveSettingsPatiently(g_contacts, g_userDetails, saved, problem);
-        if (!done && IsSettingsFile(planned)) done = UnsavedFileName(saved) && Save(saved);
-        if (!done && !InUserFolder(planned)) done = UserFolderSaveName(saved) && Save(saved);
-        if (done) {
+        char saved[SETTINGS_PATH_SIZE] = "";
+        bool done = false;
+        for (int i = 0; i < plan.steps && !done; ++i) done = Try(plan.step[i], planned, saved, problem);
+        if (done || !plan.askWhenAllFail) {  // without a change, the file as it was holds the whole book
             RenameMergedSaves();
-            if (tellUser && !IsSettingsFile(saved)) ReportSavedAside(planned, saved, problem);
+            if (tellUser && done && KindOfTarget(saved) != SaveTarget::SettingsFile)
+                ReportSavedAside(planned, saved, problem);
             return;
         }
         if (!tellUser || !AskToRetry(planned, problem)) return;

@@ -92,6 +92,12 @@ void ReportUnwritableFolder() {
 
 // Decides where this run saves, and says why when that is not the settings file itself.
 void ReportLoad(const LoadReport& report) {
+    g_loadedBook = g_contacts;  // before any earlier save aside is taken in
+    g_loadedDetails = g_userDetails;
+    char folder[MAX_PATH];
+    ComparableFolder(g_folder, folder);
+    MakeFolderKey(folder, g_savePlan.folderKey);
+    SaveAsideHeader(g_savePlan.asideHeader, g_folder);
     CopyText(g_savePlan.target, SETTINGS_FILE_NAME);
     g_savePlan.mergedCount = 0;
     g_savePlan.folderWritable = CanWriteBeside();

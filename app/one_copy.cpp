@@ -1,26 +1,20 @@
 // One copy of the program per working folder: each saves the whole file at exit, so two would undo each other.
-#include <cstdint>
-
 #include "app/dialogs.h"
 #include "common/text.h"
+#include "contacts/save_aside.h"
 
 namespace {
 
 constexpr int CLAIM_NAME_SIZE = 40;
 
-// Paths that differ only in case or in short (8.3) names are one folder; the hash keeps the name short
-// and free of the backslashes that an object name cannot hold.
+// The key keeps the name short and free of the backslashes that an object name cannot hold.
 void ClaimName(const char* folder, char (&name)[CLAIM_NAME_SIZE]) {
-    char path[MAX_PATH] = "";
-    const DWORD length = GetLongPathNameA(folder, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) CopyText(path, folder);
-    CharUpperBuffA(path, static_cast<DWORD>(lstrlenA(path)));
-    uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const char* c = path; *c; ++c) hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    char path[MAX_PATH];
+    ComparableFolder(folder, path);
+    char key[FOLDER_KEY_SIZE];
+    MakeFolderKey(path, key);
     CopyText(name, "mervasTX folder ");
-    char digits[17] = "";
-    for (int i = 15; i >= 0; --i, hash >>= 4) digits[i] = "0123456789abcdef"[hash & 15];
-    AppendText(name, digits);
+    AppendText(name, key);
 }
 
 struct ShownWindow {
@@ -50,6 +44,13 @@ void BringToFront(DWORD processId) {
 }
 
 }  // namespace
+
+// Paths that differ only in case or in short (8.3) names are one folder.
+void ComparableFolder(const char* folder, char (&path)[MAX_PATH]) {
+    const DWORD length = GetLongPathNameA(folder, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) CopyText(path, folder);
+    CharUpperBuffA(path, static_cast<DWORD>(lstrlenA(path)));
+}
 
 // The claim is a small named shared record holding the process id of the copy that made it.
 bool ClaimFolder(const char* folder, HANDLE& claim) {

@@ -185,8 +185,9 @@ bool SideName(char (&target)[SETTINGS_PATH_SIZE], const char* fileName, const ch
     return fileName[length] == '\0' && AppendText(target, suffix) == length + std::strlen(suffix);
 }
 
-void WriteContents(Writer& out, const ContactTable& table, const UserDetails& details) {
-    out.Put("CONTACTS\r\n");
+void WriteContents(Writer& out, const ContactTable& table, const UserDetails& details, const char* header) {
+    out.Put(header, LINE_PIECE_CHARS - 1);
+    out.Put("\r\n");
     const int count = table.count < MAX_CONTACTS ? table.count : MAX_CONTACTS;
     for (int slot = 0; slot < count; ++slot) {
         char code = CarrierCodeOf(table.carriers[slot]);
@@ -346,16 +347,17 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
     return report;
 }
 
-bool SaveSettings(const ContactTable& table, const UserDetails& details, const char* fileName) {
+bool SaveSettings(const ContactTable& table, const UserDetails& details, const char* fileName, const char* header) {
     int error = 0;
-    return WriteAndReplace(fileName, [&](Writer& out) { WriteContents(out, table, details); }, error);
+    return WriteAndReplace(fileName, [&](Writer& out) { WriteContents(out, table, details, header); }, error);
 }
 
 bool SaveSettingsPatiently(const ContactTable& table, const UserDetails& details, const char* fileName,
-                           char (&problem)[PROBLEM_SIZE]) {
+                           char (&problem)[PROBLEM_SIZE], const char* header) {
     int error = 0;
     for (int attempt = 1;; ++attempt) {
-        if (WriteAndReplace(fileName, [&](Writer& out) { WriteContents(out, table, details); }, error)) return true;
+        if (WriteAndReplace(fileName, [&](Writer& out) { WriteContents(out, table, details, header); }, error))
+            return true;
         // A held file or a scanner's lock may pass; a folder in its place or a full disk will not.
         const bool mayPass = error == EACCES || error == EBUSY;
         if (!mayPass || attempt == OPEN_ATTEMPTS) break;

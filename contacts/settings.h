@@ -5,6 +5,7 @@
 #include "contacts/user_details.h"
 
 constexpr const char* SETTINGS_FILE_NAME = "mervasTX.ini";
+constexpr const char* SETTINGS_HEADER = "CONTACTS";
 constexpr int LINE_BUFFER_SIZE = 100;
 constexpr int LINE_PIECE_CHARS = 98;  // a longer line is read as several lines of this many characters
 
@@ -45,13 +46,15 @@ LoadReport LoadSettings(ContactTable& table, UserDetails& details, ReaderBuffers
                         const char* fileName = SETTINGS_FILE_NAME);
 
 // Writes a temporary file beside the target, flushes it to the disk and replaces the target with it.
-// False, with the old file untouched and no temporary file left, when that fails.
-bool SaveSettings(const ContactTable& table, const UserDetails& details, const char* fileName = SETTINGS_FILE_NAME);
+// False, with the old file untouched and no temporary file left, when that fails. `header` is the first
+// line, which the reader discards (one line of at most LINE_PIECE_CHARS - 1 characters).
+bool SaveSettings(const ContactTable& table, const UserDetails& details, const char* fileName = SETTINGS_FILE_NAME,
+                  const char* header = SETTINGS_HEADER);
 
 // The same save, tried again for about a second while its failure may pass (another program holding the
 // file for a moment). False with the reason, in plain words for the user, in `problem`.
 bool SaveSettingsPatiently(const ContactTable& table, const UserDetails& details, const char* fileName,
-                           char (&problem)[PROBLEM_SIZE]);
+                           char (&problem)[PROBLEM_SIZE], const char* header = SETTINGS_HEADER);
 
 // Whether a save could write here: the temporary file it writes beside fileName is created and removed.
 bool CanWriteBeside(const char* fileName = SETTINGS_FILE_NAME);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 #endif
 
+#include "contacts/save_aside.h"
 #include "contacts/settings.h"
 #include "contact_rows.h"
 #include "common/text.h"
@@ -226,6 +228,26 @@ TEST_F(Settings, StopsAtEndOfFileInEveryState) {
     auto missing = LoadFile();
     EXPECT_EQ(missing->report.state, SettingsState::Missing);
     EXPECT_STREQ(missing->details.sender, "stale");
+}
+
+// A save aside in the per-user folder names its working folder in the header; every reader drops that line
+// as it drops "CONTACTS", whatever the folder, so the file loads as the program's own (and older copies' too).
+TEST_F(Settings, HeaderNamingAFolderIsDroppedLikeTheOwnHeader) {
+    auto table = std::make_unique<ContactTable>();
+    AddContact(*table, "Bea Ray", "5551234567", 3);
+    for (const std::string& folder : {std::string("C:\\Program Files\\mervasTX"), "C:\\" + std::string(200, 'd'),
+                                      std::string("C:\\x:1:V:"), "C:\\" + std::string(82, 'e')}) {
+        SCOPED_TRACE(folder);
+        char header[LINE_PIECE_CHARS];
+        SaveAsideHeader(header, folder.c_str());
+        ASSERT_TRUE(SaveSettings(*table, Details("Me", "1"), file.c_str(), header));
+        EXPECT_EQ(Read().substr(0, std::strlen(header) + 2), std::string(header) + "\r\n");
+        auto loaded = LoadFile();
+        ASSERT_TRUE(loaded->loaded());
+        EXPECT_FALSE(NotUnderstood(loaded->report));
+        EXPECT_EQ(Rows(loaded->table), Rows(*table));
+        EXPECT_STREQ(loaded->details.sender, "Me");
+    }
 }
 
 // What a save would drop decides whether the file is copied first; the program's own files drop nothing.

@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "contacts/save_aside.h"
 #include "gui_harness.h"
 #include "res/resource.h"
 
@@ -72,6 +74,38 @@ std::string UserFolder() {
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// The working folder's n-th save aside in the per-user folder, as the program names it.
+std::string UserAside(const std::string& dir, int n = 1) {
+    char comparable[MAX_PATH];
+    ComparableFolder(dir.c_str(), comparable);
+    char key[FOLDER_KEY_SIZE];
+    MakeFolderKey(comparable, key);
+    char file[SETTINGS_PATH_SIZE];
+    char aside[SETTINGS_PATH_SIZE];
+    if (!KeyedSettingsName(file, UserFolder().c_str(), key) || !NumberedUnsavedName(aside, file, n)) return "";
+    return aside;
+}
+
+// What a save aside in the per-user folder holds: its header names the working folder.
+std::string AsideOf(const std::string& dir, const std::string& bytes) {
+    return "CONTACTS of " + dir + bytes.substr(bytes.find("\r\n"));
+}
+
+// The names in the per-user folder; none when it does not exist.
+std::vector<std::string> UserFolderFiles() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((UserFolder() + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // How a test answers a box: OK, which a Yes/No or Retry/Cancel box takes as neither Yes nor Retry.
@@ -323,7 +357,7 @@ TEST(Lifecycle, FolderThatCannotBeWrittenIsToldAtStartAndTheRunSavedInTheUsersFo
     run.Write("mervasTX.ini", BEA);
     // Root writes in any folder under Wine; a folder where the save writes first stops it alike.
     ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
-    const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
+    const std::string aside = UserAside(run.Dir());
     std::vector<CaughtBox> boxes;
     EXPECT_EQ(RunAndClose(run, TypeSenderAndClose, boxes), 0u);
     ASSERT_EQ(boxes.size(), 2u);
@@ -331,7 +365,93 @@ TEST(Lifecycle, FolderThatCannotBeWrittenIsToldAtStartAndTheRunSavedInTheUsersFo
     EXPECT_TRUE(Contains(boxes[0].text, "saved to " + aside + " when you close")) << boxes[0].text;
     EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + ".")) << boxes[1].text;
     EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
-    EXPECT_EQ(ReadFile(aside), BEA_DR_WHO);
+    EXPECT_EQ(ReadFile(aside), AsideOf(run.Dir(), BEA_DR_WHO));
+}
+
+// Run again and again from a folder that cannot be written, with nothing entered: the box of the folder
+// each time, and neither a question nor a file more. Leftovers of older copies that hold nothing the book
+// lacks (a run that entered nothing, one the book has taken in) are renamed without a question.
+TEST(Lifecycle, FolderThatCannotBeWrittenRunTwiceWithNothingEnteredAsksNothingMore) {
+    for (bool firstRun : {true, false}) {
+        SCOPED_TRACE(firstRun ? "no mervasTX.ini" : "mervasTX.ini there");
+        ProgramRun run;
+        if (!firstRun) run.Write("mervasTX.ini", BEA);
+        ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.tmp").c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(UserFolder().c_str(), nullptr));
+        const std::string older = UserFolder() + "\\mervasTX.ini.unsaved";
+        std::ofstream(older, std::ios::binary) << EMPTY_SETTINGS;
+        std::ofstream(older + "2", std::ios::binary) << (firstRun ? EMPTY_SETTINGS : BEA);
+        const std::vector<std::string> retired = {"mervasTX.ini.unsaved.merged", "mervasTX.ini.unsaved2.merged"};
+        for (int pass = 1; pass <= 2; ++pass) {
+            SCOPED_TRACE("run " + std::to_string(pass));
+            ProgramRun again(run.Dir());
+            std::vector<CaughtBox> boxes;
+            EXPECT_EQ(RunAndClose(again, PostClose, boxes), 0u);
+            ASSERT_EQ(boxes.size(), firstRun ? 2u : 1u) << boxes.back().text;
+            EXPECT_TRUE(Contains(boxes.back().text, "mervasTX cannot write in the folder ")) << boxes.back().text;
+            EXPECT_EQ(UserFolderFiles(), retired);
+            EXPECT_EQ(run.Exists("mervasTX.ini"), !firstRun);
+            EXPECT_EQ(run.Read("mervasTX.ini"), firstRun ? "" : BEA);
+        }
+        EXPECT_EQ(ReadFile(older + ".merged"), EMPTY_SETTINGS) << "renamed, not rewritten";
+    }
+}
+
+// The per-user folder serves every folder that cannot be written: a save aside goes only to a copy run
+// from its own folder, and the box names that folder.
+TEST(Lifecycle, SaveAsideOfAnotherFolderIsNotOffered) {
+    ProgramRun mine;  // both made first: a run made later would empty the per-user folder
+    ProgramRun other;
+    mine.Write("mervasTX.ini", BEA);
+    ASSERT_TRUE(CreateDirectoryA(mine.Path("mervasTX.ini.tmp").c_str(), nullptr));
+    std::vector<CaughtBox> boxes;
+    EXPECT_EQ(RunAndClose(mine, TypeSenderAndClose, boxes), 0u);
+    ASSERT_EQ(UserFolderFiles().size(), 1u);
+    const std::string aside = UserFolder() + "\\" + UserFolderFiles()[0];
+    const std::string saved = ReadFile(aside);
+
+    for (bool writable : {true, false}) {
+        SCOPED_TRACE(writable ? "another folder" : "another folder that cannot be written");
+        ProgramRun elsewhere(other.Dir());
+        other.Write("mervasTX.ini", BEA);
+        if (!writable) {
+            ASSERT_TRUE(CreateDirectoryA(other.Path("mervasTX.ini.tmp").c_str(), nullptr));
+        }
+        boxes.clear();
+        EXPECT_EQ(RunAndClose(elsewhere, PostClose, boxes), 0u);
+        ASSERT_EQ(boxes.size(), writable ? 0u : 1u) << boxes.back().text;
+        EXPECT_EQ(ReadFile(aside), saved);
+        EXPECT_EQ(UserFolderFiles().size(), 1u);
+    }
+
+    ProgramRun again(mine.Dir());
+    again.answer = [](const CaughtBox& box) -> WPARAM {
+        return Contains(box.text, "Take them into your book?") ? IDNO : IDOK;
+    };
+    boxes.clear();
+    EXPECT_EQ(RunAndClose(again, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(Contains(boxes[1].text, "An earlier run of mervasTX in the folder " + mine.Dir() +
+                                            " could not save to mervasTX.ini there and saved to " + aside +
+                                            " instead.")) << boxes[1].text;
+    EXPECT_TRUE(Contains(boxes[1].text, "It holds 0 contacts that your book lacks. Its sender details differ: "
+                                        "\"Dr Who\", callback \"\"")) << boxes[1].text;
+    EXPECT_EQ(ReadFile(aside), saved) << "No leaves it";
+    EXPECT_EQ(aside, UserAside(mine.Dir()));
+    EXPECT_EQ(saved, AsideOf(mine.Dir(), BEA_DR_WHO));
+
+    // An older copy's file does not say whose it is: every copy is asked, and told that much.
+    std::ofstream(UserFolder() + "\\mervasTX.ini.unsaved", std::ios::binary)
+        << "CONTACTS\r\nCy Young:5559876543:V:\r\nUSER DETAILS\r\n::";
+    ProgramRun third(other.Dir());
+    third.answer = again.answer;
+    boxes.clear();
+    EXPECT_EQ(RunAndClose(third, PostClose, boxes), 0u);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(Contains(boxes[1].text, "An earlier run of mervasTX, in a folder that it did not record, could not "
+                                        "save to mervasTX.ini there and saved to " + UserFolder() +
+                                            "\\mervasTX.ini.unsaved instead.\n\nIt holds 1 contact that your book "
+                                            "lacks.\n\n")) << boxes[1].text;
 }
 
 // A virus scanner or backup tool holding the file while the user closes: a moment is waited out, a longer
@@ -369,7 +489,7 @@ TEST(Lifecycle, NothingWritableAtClosingAsksRetryOrCancel) {
         SCOPED_TRACE(retry ? "Retry" : "Cancel");
         ProgramRun run;
         run.Write("mervasTX.ini", BEA);
-        const std::string aside = UserFolder() + "\\mervasTX.ini.unsaved";
+        const std::string aside = UserAside(run.Dir());
         std::vector<CaughtBox> boxes;
         run.answer = [&](const CaughtBox&) -> WPARAM {
             RemoveDirectoryA((aside + ".tmp").c_str());
@@ -380,14 +500,14 @@ TEST(Lifecycle, NothingWritableAtClosingAsksRetryOrCancel) {
             for (const std::string& block : {run.Path("mervasTX.ini.tmp"), run.Path("mervasTX.ini.unsaved.tmp"),
                                              UserFolder(), aside + ".tmp"})
                 EXPECT_TRUE(CreateDirectoryA(block.c_str(), nullptr)) << block;
-            PostClose(main);
+            TypeSenderAndClose(main);  // a session that changed nothing would lose nothing
         }, boxes);
         EXPECT_EQ(exitCode, 0u);
         ASSERT_EQ(boxes.size(), retry ? 2u : 1u);
         EXPECT_TRUE(Contains(boxes[0].text, "could not be saved to mervasTX.ini in ")) << boxes[0].text;
         EXPECT_TRUE(Contains(boxes[0].text, "Cancel closes mervasTX without saving")) << boxes[0].text;
         EXPECT_EQ(run.Read("mervasTX.ini"), BEA);
-        EXPECT_EQ(ReadFile(aside), retry ? BEA : "");
+        EXPECT_EQ(ReadFile(aside), retry ? AsideOf(run.Dir(), BEA_DR_WHO) : "");
         if (retry) {
             EXPECT_TRUE(Contains(boxes[1].text, "saved to " + aside + " instead.")) << boxes[1].text;
         }
@@ -440,28 +560,40 @@ TEST(Lifecycle, FileThatCannotBeReadIsKeptAndTheRunSavedBesideIt) {
 
 TEST(Lifecycle, ContactsPastTheTableAreReportedOnceAndEveryLineKept) {
     const std::string bytes = "CONTACTS\r\n" + ContactLines(1509, 1000) + "USER DETAILS\r\nMe:1:";
-    const std::string first500 = "CONTACTS\r\n" + ContactLines(1010, 1509) + "USER DETAILS\r\nMe:1:";
-    for (bool backupFails : {false, true}) {
-        SCOPED_TRACE(backupFails ? "the backup fails" : "the backup is made");
+    const std::string first500 = "CONTACTS\r\n" + ContactLines(1010, 1509) + "USER DETAILS\r\n";
+    const struct {
+        const char* what;
+        bool backupFails;
+        bool entered;
+    } cases[] = {
+        {"the backup is made", false, false},
+        // The file kept as it was holds all that a session without a change has.
+        {"the backup fails, nothing entered", true, false},
+        {"the backup fails, a sender entered", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         ProgramRun run;
         run.Write("mervasTX.ini", bytes);
         // A folder where the backup goes: the copy cannot be put in its place.
-        if (backupFails) {
+        if (c.backupFails) {
             ASSERT_TRUE(CreateDirectoryA(run.Path("mervasTX.ini.bak").c_str(), nullptr));
         }
         std::vector<CaughtBox> boxes;
-        EXPECT_EQ(RunAndClose(run, PostClose, boxes), 0u);
-        ASSERT_EQ(boxes.size(), backupFails ? 2u : 1u);
+        EXPECT_EQ(RunAndClose(run, c.entered ? TypeSenderAndClose : PostClose, boxes), 0u);
+        ASSERT_EQ(boxes.size(), c.entered ? 2u : 1u);
         EXPECT_EQ(boxes[0].title, "Error");
         EXPECT_TRUE(Contains(boxes[0].text, " holds 10 more contacts than the 500")) << boxes[0].text;
         EXPECT_TRUE(Contains(boxes[0].text, "mervasTX.ini.bak")) << boxes[0].text;
-        if (backupFails) {
+        if (c.backupFails) {
             EXPECT_EQ(run.Read("mervasTX.ini"), bytes);
+            EXPECT_EQ(run.Exists("mervasTX.ini.unsaved"), c.entered);
+            if (!c.entered) continue;
             EXPECT_TRUE(Contains(boxes[1].text, "saved to mervasTX.ini.unsaved in ")) << boxes[1].text;
-            EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), first500);
+            EXPECT_EQ(run.Read("mervasTX.ini.unsaved"), first500 + "Dr Who:1:");
         } else {
             EXPECT_EQ(run.Read("mervasTX.ini.bak"), bytes);
-            EXPECT_EQ(run.Read("mervasTX.ini"), first500);
+            EXPECT_EQ(run.Read("mervasTX.ini"), first500 + "Me:1:");
         }
     }
 }
