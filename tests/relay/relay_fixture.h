@@ -131,6 +131,7 @@ public:
         _exit(127);
     }
     ~Process() { Kill(SIGTERM); }
+    pid_t Pid() const { return pid_; }
     void Kill(int signal) {
         if (pid_ <= 0) return;
         kill(pid_, signal);
@@ -155,6 +156,16 @@ public:
         EXPECT_TRUE(WaitFor([&] { return Count(ReadFile(err_), "listening on") > listening; })) << ReadFile(err_);
     }
     void KillHard() { process_->Kill(SIGKILL); }
+    // The descriptors the gateway holds open.
+    size_t OpenFiles() const {
+        std::string listing = "ls /proc/" + std::to_string(process_->Pid()) + "/fd 2>/dev/null";
+        size_t count = 0;
+        if (FILE* pipe = popen(listing.c_str(), "r")) {
+            for (int c; (c = fgetc(pipe)) != EOF;) count += c == '\n';
+            pclose(pipe);
+        }
+        return count;
+    }
     std::string Output() const { return ReadFile(out_); }
     bool WaitForLines(const std::string& start, size_t count) const {
         return WaitFor([&] { return Count("\n" + Output(), "\n" + start) >= count; });

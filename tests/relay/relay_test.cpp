@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -565,4 +566,44 @@ TEST(RelayTest, MailsWaitingForOneServerShareItsConnections) {
     }
     ExpectInOrderPerPager(arrived);
     EXPECT_LE(connections.size(), 2u);
+}
+
+// With more connections open than a select set can number, the relay's own sockets get numbers past 1023:
+// each of its waits must still work, so a page leaves at once.
+TEST(RelayTest, APageIsRelayedAtOnceWhileThousandsOfClientsHoldConnections) {
+    constexpr int IDLE_CLIENTS = 1100;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < IDLE_CLIENTS + 100)
+        GTEST_SKIP() << "this account may open only " << limit.rlim_max << " files";
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);  // for the clients here, and the gateway inherits it
+
+    TempFolder folder;
+    const std::string address = LaterAddress(5);
+    SnppStandIn snpp(address);
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address});
+    std::vector<int> idle;
+    for (int i = 0; i < IDLE_CLIENTS; ++i) {
+        const int handle = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(handle, 0) << strerror(errno);
+        idle.push_back(handle);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(80);
+        where.sin_addr.s_addr = inet_addr(address.c_str());
+        ASSERT_EQ(connect(handle, reinterpret_cast<sockaddr*>(&where), sizeof where), 0) << strerror(errno);
+    }
+    // Every one taken, so whatever the gateway opens next is numbered past them.
+    ASSERT_TRUE(WaitFor([&] { return gateway.OpenFiles() > IDLE_CLIENTS; })) << gateway.OpenFiles();
+
+    const auto start = Clock::now();
+    ASSERT_EQ(gateway.Send('S', "past the select limit", "5557771100", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    EXPECT_LT(took, 1000) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), "retrying in "), 0u) << gateway.Output();
+    ASSERT_EQ(snpp.Pages().size(), 1u);
+    EXPECT_EQ(snpp.Pages()[0].text, "past the select limit");
+    for (int handle : idle) close(handle);
 }
