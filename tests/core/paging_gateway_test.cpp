@@ -19,6 +19,7 @@
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/options.h"
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/relay/upstream.h"
 #include "paging_gateway/status/gateway_status.h"
 
 #ifndef _WIN32
@@ -312,6 +313,28 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
         EXPECT_FALSE(parse(args, fresh, error)) << args[0];
         EXPECT_NE(error, "");
     }
+}
+
+// Each build names the networks it can relay to, and no other.
+TEST(PagingGatewayOptions, EachBuildNamesWhatItRelays) {
+    UpstreamUrl url;
+    std::string error;
+#ifdef PAGING_GATEWAY_MAIL
+    const std::string schemes = "snpp://, smtp://, smtps://, wctp+https:// or wctp+http://";
+    EXPECT_TRUE(ParseUpstreamUrl("smtp://mail.example", url, error)) << error;
+    EXPECT_NE(std::string(GATEWAY_USAGE).find("smtp://"), std::string::npos);
+#else
+    const std::string schemes = "snpp://, wctp+https:// or wctp+http://";
+    EXPECT_FALSE(ParseUpstreamUrl("smtp://mail.example", url, error));
+    EXPECT_EQ(error, "this paging_gateway relays SNPP and WCTP, not e-mail (built without libcurl): smtp://mail.example");
+    EXPECT_EQ(std::string(GATEWAY_USAGE).find("smtp://"), std::string::npos);
+    EXPECT_NE(std::string(GATEWAY_USAGE).find("over SNPP or WCTP (this build has no e-mail relay"), std::string::npos);
+#endif
+    EXPECT_FALSE(ParseUpstreamUrl("snp://pager.example", url, error));
+    EXPECT_EQ(error, "relay address must start with " + schemes + ": snp://pager.example");
+    EXPECT_TRUE(ParseUpstreamUrl("wctp+http://pager.example/wctp", url, error)) << error;
+    EXPECT_TRUE(ParseUpstreamUrl("wctp+https://pager.example/wctp", url, error)) << error;
+    EXPECT_TRUE(ParseUpstreamUrl("snpp://pager.example", url, error)) << error;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "paging_gateway/platform/time_stamp.h"
 #include "paging_gateway/relay/mail.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/snpp.h"
@@ -606,4 +607,36 @@ TEST(RelayTest, APageIsRelayedAtOnceWhileThousandsOfClientsHoldConnections) {
     ASSERT_EQ(snpp.Pages().size(), 1u);
     EXPECT_EQ(snpp.Pages()[0].text, "past the select limit");
     for (int handle : idle) close(handle);
+}
+
+// The console reads as the service's log does, and a mistyped option leaves its reason on screen rather
+// than a screenful of usage.
+TEST(RelayConsole, LinesCarryTheLogsTimeStampAndAMistypedOptionItsReason) {
+    FILE* pipe = popen((std::string(PAGING_GATEWAY_BINARY) + " --relay snp://pager.example 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    char chunk[512];
+    while (fgets(chunk, sizeof chunk, pipe)) said += chunk;
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 2);
+    EXPECT_EQ(said, "paging_gateway: relay address must start with snpp://, smtp://, smtps://, wctp+https:// or "
+                    "wctp+http://: snp://pager.example\npaging_gateway --help shows every option\n");
+
+    TempFolder folder;
+    const std::string address = LaterAddress(6);
+    SnppStandIn snpp(address);
+    const std::string before = LineTimeStamp();
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address});
+    ASSERT_EQ(gateway.Send('S', "stamped", "5557770006", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
+    const std::string after = LineTimeStamp();
+    size_t lines = 0;
+    for (const std::string& text : {gateway.RawOutput(), gateway.RawErrors()}) {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line); ++lines) {
+            ASSERT_TRUE(StartsWithTimeStamp(line)) << line;
+            EXPECT_GE(line.substr(0, 20), before) << line;
+            EXPECT_LE(line.substr(0, 20), after) << line;
+        }
+    }
+    EXPECT_GE(lines, 4u);  // the page, its relay, and the start's lines
 }
