@@ -1,4 +1,4 @@
-// The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
+// The gateway's socket side: many connections at once in one loop, each bounded in size and in time.
 #include "paging_gateway/intake/server.h"
 
 #include <algorithm>
