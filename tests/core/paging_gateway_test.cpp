@@ -649,6 +649,25 @@ TEST(PagingGatewayServer, IncompleteRequestsArePrintedOnceAMinuteAsACount) {
                          "page via Cingular: to \"1\": \"still printed\"\n"
                          "bad request: 34 more incomplete requests (timed out or closed early) since the last one "
                          "printed\n");
+
+    // The count comes once its quiet time is over, while serving goes on; then the next is printed again.
+    PagingServer quick(100, 400);
+    ASSERT_TRUE(quick.Listen(PAGING_TEST_ADDRESS(8), 80, error)) << error;
+    std::ostringstream quickOut;
+    ServingThread quickServing{quick, std::thread([&] { quick.Serve(quickOut); })};
+    std::vector<SocketHandle> three;
+    for (int i = 0; i < 3; ++i) three.push_back(ConnectTo(PAGING_TEST_ADDRESS(8)));
+    for (SocketHandle handle : three) {
+        EXPECT_EQ(ReadToEnd(handle).compare(0, 12, "HTTP/1.0 408"), 0);
+        CloseSocket(handle);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    SocketHandle later = ConnectTo(PAGING_TEST_ADDRESS(8));
+    EXPECT_EQ(ReadToEnd(later).compare(0, 12, "HTTP/1.0 408"), 0);
+    CloseSocket(later);
+    const std::string idleLine = "bad request: incomplete request (0 bytes), timed out\n";
+    EXPECT_EQ(quickOut.str(), idleLine + "bad request: 2 more incomplete requests (timed out or closed early) since "
+                                         "the last one printed\n" + idleLine);
 }
 
 // A request that came just before its deadline still gets the whole time for its answer: a slow reader's
