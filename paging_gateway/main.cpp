@@ -4,6 +4,7 @@
 
 #include "paging_gateway/options.h"
 #include "paging_gateway/platform/console.h"
+#include "paging_gateway/platform/stamped_console.h"
 #include "paging_gateway/platform/stop_signal.h"
 #include "paging_gateway/run_gateway.h"
 #include "paging_gateway/service/service_command.h"
@@ -14,7 +15,8 @@ int Run(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
     if (!ReadGatewayOptions(argc, argv, options, error)) {
-        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE << SERVICE_USAGE;
+        // The usage would push the one useful line out of a console window.
+        std::cerr << "paging_gateway: " << error << "\npaging_gateway --help shows every option\n";
         return 2;
     }
     if (options.showHelp) {
@@ -23,6 +25,8 @@ int Run(int argc, char** argv) {
     }
     std::atomic<bool> stop{false};
     StopOnSignals(stop);
+    // The run's lines, as the service's log has them; the help and a mistyped option's line are no log.
+    StampedConsole stamped;
     return RunGateway(options, std::cout, std::cerr, stop);
 }
 

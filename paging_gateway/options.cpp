@@ -24,7 +24,7 @@
     "  --ca-file FILE           WCTP over HTTPS: trust only the certificate authorities in FILE (PEM)\n"      \
     "                           rather than the system's\n"
 #else
-#define RELAY_KINDS "SNPP or WCTP (this Windows build has no e-mail relay: it is built without libcurl)"
+#define RELAY_KINDS "SNPP or WCTP (this build has no e-mail relay: it is built without libcurl)"
 #define MAIL_USAGE ""
 #define URL_USAGE \
     "snpp://HOST[:PORT] (port 444), wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
@@ -110,12 +110,6 @@ bool ParseRoute(const std::string& value, RelaySettings& relay, std::string& err
         address = value.substr(equals + 1);
     }
     if (!ParseUpstreamUrl(address, route.url, error)) return false;
-#ifndef PAGING_GATEWAY_MAIL
-    if (route.url.kind == UpstreamKind::Smtp) {
-        error = "this paging_gateway relays SNPP only (built without libcurl): " + route.url.text;
-        return false;
-    }
-#endif
     for (const RelayRoute& earlier : relay.routes)
         if (earlier.carrier == route.carrier) {
             error = route.carrier.empty() ? "more than one --relay for the other carriers"

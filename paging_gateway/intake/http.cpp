@@ -39,6 +39,7 @@ const char* Reason(int status) {
     switch (status) {
         case 200: return "OK";
         case 400: return "Bad Request";
+        case 403: return "Forbidden";
         case 404: return "Not Found";
         case 408: return "Request Time-out";
         case 413: return "Request Entity Too Large";

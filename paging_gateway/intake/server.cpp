@@ -1,4 +1,4 @@
-// The gateway's socket side: many connections at once in one select loop, each bounded in size and in time.
+// The gateway's socket side: many connections at once in one loop, each bounded in size and in time.
 #include "paging_gateway/intake/server.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "paging_gateway/intake/cross_site.h"
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/platform/socket_calls.h"
 #include "paging_gateway/platform/socket_wait.h"
@@ -91,6 +92,11 @@ bool PagingServer::Listen(const std::string& address, int port, std::string& err
         return false;
     }
     SetBlocking(listener_, false);  // neither accept nor a send may ever hold the loop
+    // The port as bound (port 0 takes any), for the Host rule.
+    SocketLength length = sizeof where;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&where), &length);
+    address_ = address;
+    port_ = ntohs(where.sin_port);
     listening_ = true;
     return true;
 }
@@ -110,7 +116,10 @@ void PagingServer::Serve(std::ostream& out, long pageLimit) {
             peers.erase(std::remove_if(peers.begin(), peers.end(),
                                        [](const Peer& peer) { return peer.stage == Stage::Reading; }),
                         peers.end());
-            if (peers.empty()) return;
+            if (peers.empty()) {
+                ReportCount(out, true);
+                return;
+            }
         }
 
         watches.clear();
@@ -163,6 +172,7 @@ void PagingServer::Serve(std::ostream& out, long pageLimit) {
             }
         }
         peers.resize(kept);
+        ReportCount(out, false);
         if (watchListener && watches.back().ready && !Accept(peers))
             acceptFrom = Clock::now() + std::chrono::milliseconds(ACCEPT_PAUSE_MILLISECONDS);
     }
@@ -186,6 +196,9 @@ bool PagingServer::Accept(std::vector<Peer>& peers) {
 }
 
 Answer PagingServer::AnswerComplete(const HttpRequest& request, const std::string& client) {
+    std::string why;
+    if (!FormRequestAllowed(request, address_, port_, why))
+        return {403, "refused: " + request.method + " " + QuoteText(request.target) + " from " + client + ": " + why};
     Page page;
     std::string problem;
     if (!sink_ || ReadRequestPage(request, page, problem) != 200) return AnswerRequest(request);
@@ -209,7 +222,10 @@ bool PagingServer::Finish(Peer& peer, bool timedOut, std::ostream& out) {
                      : AnswerConnection(state, request, problem, peer.received.size(), timedOut);
         if (answer.status != 0) peer.answer = ResponseText(answer.status);
     }
-    if (!answer.line.empty()) PrintLine(out, answer.line);
+    if (!answer.line.empty() && state == RequestState::Incomplete)
+        ReportIncomplete(answer.line, out);
+    else if (!answer.line.empty())
+        PrintLine(out, answer.line);
     peer.received.clear();
     peer.received.shrink_to_fit();
     peer.stage = Peer::Stage::Writing;
@@ -237,4 +253,24 @@ void PagingServer::Write(Peer& peer) {
     shutdown(peer.handle, SEND_SIDE);
     peer.stage = Peer::Stage::Lingering;
     peer.deadline = Clock::now() + std::chrono::milliseconds(LINGER_MILLISECONDS);
+}
+
+void PagingServer::ReportIncomplete(const std::string& line, std::ostream& out) {
+    const Clock::time_point now = Clock::now();
+    if (now < quietUntil_) {
+        ++uncounted_;
+        return;
+    }
+    PrintLine(out, line);
+    quietUntil_ = now + std::chrono::milliseconds(quietMilliseconds_);
+}
+
+void PagingServer::ReportCount(std::ostream& out, bool ending) {
+    const Clock::time_point now = Clock::now();
+    if (uncounted_ == 0 || (!ending && now < quietUntil_)) return;
+    PrintLine(out, "bad request: " + std::to_string(uncounted_) + " more incomplete request" +
+                       (uncounted_ == 1 ? "" : "s") + " (timed out or closed early) since the last one printed");
+    uncounted_ = 0;
+    // The count takes the quiet time's one line.
+    quietUntil_ = now + std::chrono::milliseconds(quietMilliseconds_);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -26,7 +27,10 @@ void PrintLine(std::ostream& out, const std::string& line);
 
 class PagingServer {
 public:
-    explicit PagingServer(long timeoutMilliseconds = 5000) : timeoutMilliseconds_(timeoutMilliseconds) {}
+    // Connections that end before their request is whole (idle ones, say) are printed one at a time at most
+    // once every `quietMilliseconds`, and counted in between.
+    explicit PagingServer(long timeoutMilliseconds = 5000, long quietMilliseconds = 60000)
+        : timeoutMilliseconds_(timeoutMilliseconds), quietMilliseconds_(quietMilliseconds) {}
     ~PagingServer();
     PagingServer(const PagingServer&) = delete;
     PagingServer& operator=(const PagingServer&) = delete;
@@ -54,9 +58,18 @@ private:
     bool Finish(Peer& peer, bool timedOut, std::ostream& out);
     // Writes what the socket takes now; at the end, closes the send side and lingers.
     void Write(Peer& peer);
+    // Prints an incomplete request's line, or counts it while the last such line is recent.
+    void ReportIncomplete(const std::string& line, std::ostream& out);
+    // Prints the count once its quiet time is over, or at once when serving ends.
+    void ReportCount(std::ostream& out, bool ending);
 
     long timeoutMilliseconds_;
+    long quietMilliseconds_;
+    std::chrono::steady_clock::time_point quietUntil_{};
+    long uncounted_ = 0;
     SocketHandle listener_{};
+    std::string address_;
+    int port_ = 0;
     bool listening_ = false;
     std::atomic<bool> stopping_{false};
     PageSink sink_;

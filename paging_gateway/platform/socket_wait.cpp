@@ -1,4 +1,5 @@
-// Waits on many sockets at once: poll on Linux, select on Windows with a set far above Winsock's usual 64.
+// Waits on sockets: poll on Linux; on Windows select, since WSAPoll needs Vista and Winsock 2 and the gateway
+// runs on the Winsock 1.1 of every Windows.
 #ifdef _WIN32
 // Winsock's sets are lists, so this only sizes them; select itself takes any count (Wine's too).
 #define FD_SETSIZE 4096
@@ -43,6 +44,22 @@ void WaitForSockets(std::vector<SocketWatch>& watches, long milliseconds) {
     for (SocketWatch& watch : watches) watch.ready = ready.count(watch.handle) != 0;
 }
 
+bool WaitForSocket(SocketHandle handle, bool forWriting, long milliseconds) {
+    if (milliseconds < 0) milliseconds = 0;
+    // A set of one: select reads fd_count entries of the list, whatever the handles' values, so these need
+    // not be the 16 KB of a full fd_set.
+    struct OneSocket {
+        u_int fd_count;
+        SOCKET fd_array[1];
+    } watched{1, {handle}}, failed{1, {handle}};  // Winsock reports a refused connect in `failed`
+    timeval wait;
+    wait.tv_sec = milliseconds / 1000;
+    wait.tv_usec = (milliseconds % 1000) * 1000;
+    fd_set* const set = reinterpret_cast<fd_set*>(&watched);
+    return select(0, forWriting ? nullptr : set, forWriting ? set : nullptr, reinterpret_cast<fd_set*>(&failed),
+                  &wait) > 0;
+}
+
 #else
 
 void WaitForSockets(std::vector<SocketWatch>& watches, long milliseconds) {
@@ -60,6 +77,13 @@ void WaitForSockets(std::vector<SocketWatch>& watches, long milliseconds) {
     if (poll(polled.data(), polled.size(), static_cast<int>(milliseconds)) <= 0) return;
     // An error or hang-up counts as ready: the next read or write says which.
     for (size_t i = 0; i < watches.size(); ++i) watches[i].ready = polled[i].revents != 0;
+}
+
+bool WaitForSocket(SocketHandle handle, bool forWriting, long milliseconds) {
+    if (milliseconds < 0) milliseconds = 0;
+    pollfd polled{handle, static_cast<short>(forWriting ? POLLOUT : POLLIN), 0};
+    // A refused connect or a reset shows as POLLERR or POLLHUP: ready, and the next call says which.
+    return poll(&polled, 1, static_cast<int>(milliseconds)) > 0;
 }
 
 #endif

@@ -1,4 +1,5 @@
-// Waits on many sockets at once: poll on Linux, select on Windows with a set far above Winsock's usual 64.
+// Waits on sockets, any number and any handle value: poll on Linux, select on Windows, whose sets are lists
+// of handles (so the handle's value is never the limit) sized far above Winsock's usual 64.
 #pragma once
 
 #include <cstddef>
@@ -18,3 +19,7 @@ struct SocketWatch {
 // Waits until some of the sockets are ready or `milliseconds` pass, and marks those that are. Without any
 // socket it just waits.
 void WaitForSockets(std::vector<SocketWatch>& watches, long milliseconds);
+
+// Waits for one socket to be readable (or, with `forWriting`, writable or failed to connect); false at the
+// time-out.
+bool WaitForSocket(SocketHandle handle, bool forWriting, long milliseconds);

@@ -5,34 +5,16 @@
 #include <cstring>
 
 #include "paging_gateway/platform/socket_calls.h"
+#include "paging_gateway/platform/socket_wait.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <cerrno>
-#include <sys/select.h>
 #endif
 
 namespace {
 
 const size_t MAX_LINE_BYTES = 4096;
-
-// Waits until the socket is readable (or, with `forWriting`, writable); false at the time-out.
-bool WaitFor(SocketHandle handle, bool forWriting, long milliseconds) {
-#ifndef _WIN32
-    if (handle >= FD_SETSIZE) return false;
-#endif
-    if (milliseconds < 0) milliseconds = 0;
-    fd_set watched, failed;
-    FD_ZERO(&watched);
-    FD_ZERO(&failed);
-    FD_SET(handle, &watched);
-    FD_SET(handle, &failed);  // Winsock reports a refused connect here
-    timeval wait;
-    wait.tv_sec = milliseconds / 1000;
-    wait.tv_usec = (milliseconds % 1000) * 1000;
-    return select(static_cast<int>(handle) + 1, forWriting ? nullptr : &watched, forWriting ? &watched : nullptr,
-                  &failed, &wait) > 0;
-}
 
 // The host's IPv4 address; lookups by name are thread-safe on both systems (getaddrinfo; Winsock keeps
 // gethostbyname's result per thread).
@@ -94,7 +76,7 @@ bool ClientSocket::Connect(const std::string& host, int port, long timeoutMillis
             error = SocketErrorText(code);
             return false;
         }
-        if (!WaitFor(handle_, true, timeoutMilliseconds)) {
+        if (!WaitForSocket(handle_, true, timeoutMilliseconds)) {
             error = "no connection within " + std::to_string(timeoutMilliseconds) + " ms";
             return false;
         }
@@ -143,7 +125,7 @@ bool ClientSocket::ReadLine(long timeoutMilliseconds, std::string& line, std::st
         }
         const long left = static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
-        if (left <= 0 || !WaitFor(handle_, false, left)) {
+        if (left <= 0 || !WaitForSocket(handle_, false, left)) {
             timedOut_ = true;
             error = "no reply within " + std::to_string(timeoutMilliseconds) + " ms";
             return false;

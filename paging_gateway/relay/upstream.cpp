@@ -10,13 +10,25 @@ struct Scheme {
     int defaultPort;
 };
 
+// What this build relays: e-mail goes through libcurl, which the Windows build lacks.
 constexpr Scheme SCHEMES[] = {
     {"snpp://", UpstreamKind::Snpp, false, 444},
+#ifdef PAGING_GATEWAY_MAIL
     {"smtp://", UpstreamKind::Smtp, false, 25},
     {"smtps://", UpstreamKind::Smtp, true, 465},
-    {"wctp+http://", UpstreamKind::Wctp, false, 80},
+#endif
     {"wctp+https://", UpstreamKind::Wctp, true, 443},
+    {"wctp+http://", UpstreamKind::Wctp, false, 80},
 };
+
+// "snpp://, smtp://, ... or wctp+http://", as this build has them.
+std::string SchemeList() {
+    std::string list;
+    const size_t count = sizeof SCHEMES / sizeof SCHEMES[0];
+    for (size_t i = 0; i < count; ++i)
+        list += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + SCHEMES[i].prefix;
+    return list;
+}
 
 bool IsHostByte(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
@@ -36,8 +48,14 @@ bool ParseUpstreamUrl(const std::string& text, UpstreamUrl& url, std::string& er
     for (const Scheme& candidate : SCHEMES)
         if (text.compare(0, std::string(candidate.prefix).size(), candidate.prefix) == 0) scheme = &candidate;
     if (scheme == nullptr) {
-        error = "relay address must start with snpp://, smtp://, smtps://, wctp+https:// or wctp+http://: " +
-                PrintableText(text);
+#ifndef PAGING_GATEWAY_MAIL
+        if (text.compare(0, 7, "smtp://") == 0 || text.compare(0, 8, "smtps://") == 0) {
+            error = "this paging_gateway relays SNPP and WCTP, not e-mail (built without libcurl): " +
+                    PrintableText(text);
+            return false;
+        }
+#endif
+        error = "relay address must start with " + SchemeList() + ": " + PrintableText(text);
         return false;
     }
     std::string rest = text.substr(std::string(scheme->prefix).size());

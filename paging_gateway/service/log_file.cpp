@@ -2,27 +2,14 @@
 #include "paging_gateway/service/log_file.h"
 
 #include <cstdio>
-#include <ctime>
 #include <streambuf>
 
 #include "paging_gateway/platform/line_end.h"
+#include "paging_gateway/platform/time_stamp.h"
 
 namespace {
 
 constexpr size_t RECENT_ERROR_BYTES = 1000;
-
-std::string Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[32] = "";
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S ", &local);
-    return text;
-}
 
 }  // namespace
 
@@ -97,7 +84,7 @@ bool LogFile::IsOpen() {
 }
 
 void LogFile::Write(const std::string& line) {
-    const std::string whole = Now() + line + LINE_END;
+    const std::string whole = LineTimeStamp() + line + LINE_END;
     std::lock_guard<std::mutex> lock(mutex_);
     if (size_ > 0 && size_ + whole.size() > limitBytes_) Rotate();
     if (file_ == nullptr) return;

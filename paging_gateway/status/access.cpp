@@ -1,27 +1,7 @@
 // Who may read the status pages and press their buttons: the client's address, the Host it named, the token.
 #include "paging_gateway/status/access.h"
 
-#include "common/text.h"
-
 namespace {
-
-bool ParseIpv4(const std::string& text, uint32_t& address) {
-    address = 0;
-    int parts = 0;
-    size_t start = 0;
-    for (;;) {
-        const size_t dot = text.find('.', start);
-        const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos) return false;
-        const unsigned long value = std::stoul(part);
-        if (value > 255) return false;
-        address = address << 8 | static_cast<uint32_t>(value);
-        ++parts;
-        if (dot == std::string::npos) break;
-        start = dot + 1;
-    }
-    return parts == 4;
-}
 
 bool InRange(uint32_t address, const AddressRange& range) { return (address & range.mask) == range.address; }
 
@@ -51,22 +31,6 @@ bool ClientAllowed(const std::string& client, const std::vector<AddressRange>& a
     for (const AddressRange& range : allowed)
         if (InRange(address, range)) return true;
     return false;
-}
-
-bool HostAllowed(const std::string* host, const std::string& listenAddress, int port) {
-    if (host == nullptr) return true;
-    std::string name = *host;
-    const size_t colon = name.rfind(':');
-    if (colon != std::string::npos) {
-        if (name.substr(colon + 1) != std::to_string(port)) return false;
-        name = name.substr(0, colon);
-    } else if (port != 80) {
-        return false;
-    }
-    if (SameIgnoringCase(name, "localhost")) return true;
-    uint32_t named = 0;
-    if (!ParseIpv4(name, named)) return false;
-    return listenAddress == "0.0.0.0" || name == listenAddress;
 }
 
 bool SameSecret(const std::string& given, const std::string& secret) {

@@ -217,6 +217,10 @@ TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
         {"GET", "/status", "192.168.2.1", "localhost:8080", "", 403},
         {"GET", "/status.json", "127.0.0.1", "rebound.example:8080", "", 403},
         {"GET", "/status", "127.0.0.1", "localhost", "", 403},  // not this port
+        {"GET", "/status", "127.0.0.1", "localhost:8081", "", 403},
+        {"GET", "/status.json", "127.0.0.1", "127.0.0.1:80", "", 403},
+        {"GET", "/status", "127.1.2.3", "localhost:8080", "", 200},  // all of 127/8 is loopback
+        {"GET", "/metrics", "127.255.255.254", nullptr, "", 200},
         {"POST", "/status", "127.0.0.1", "localhost:8080", "", 405},
         {"GET", "/status/send-again?" + form, "127.0.0.1", nullptr, "", 405},  // no GET changes anything
         {"POST", "/status/send-again", "127.0.0.1", nullptr, "id=000000000001", 403},

@@ -19,6 +19,7 @@
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/options.h"
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/relay/upstream.h"
 #include "paging_gateway/status/gateway_status.h"
 
 #ifndef _WIN32
@@ -314,6 +315,28 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
     }
 }
 
+// Each build names the networks it can relay to, and no other.
+TEST(PagingGatewayOptions, EachBuildNamesWhatItRelays) {
+    UpstreamUrl url;
+    std::string error;
+#ifdef PAGING_GATEWAY_MAIL
+    const std::string schemes = "snpp://, smtp://, smtps://, wctp+https:// or wctp+http://";
+    EXPECT_TRUE(ParseUpstreamUrl("smtp://mail.example", url, error)) << error;
+    EXPECT_NE(std::string(GATEWAY_USAGE).find("smtp://"), std::string::npos);
+#else
+    const std::string schemes = "snpp://, wctp+https:// or wctp+http://";
+    EXPECT_FALSE(ParseUpstreamUrl("smtp://mail.example", url, error));
+    EXPECT_EQ(error, "this paging_gateway relays SNPP and WCTP, not e-mail (built without libcurl): smtp://mail.example");
+    EXPECT_EQ(std::string(GATEWAY_USAGE).find("smtp://"), std::string::npos);
+    EXPECT_NE(std::string(GATEWAY_USAGE).find("over SNPP or WCTP (this build has no e-mail relay"), std::string::npos);
+#endif
+    EXPECT_FALSE(ParseUpstreamUrl("snp://pager.example", url, error));
+    EXPECT_EQ(error, "relay address must start with " + schemes + ": snp://pager.example");
+    EXPECT_TRUE(ParseUpstreamUrl("wctp+http://pager.example/wctp", url, error)) << error;
+    EXPECT_TRUE(ParseUpstreamUrl("wctp+https://pager.example/wctp", url, error)) << error;
+    EXPECT_TRUE(ParseUpstreamUrl("snpp://pager.example", url, error)) << error;
+}
+
 namespace {
 
 // A small receive buffer (`receiveBuffer` bytes) keeps a large answer from fitting in the sockets' buffers.
@@ -372,7 +395,7 @@ void SendText(SocketHandle handle, const std::string& text) {
 
 TEST(PagingGatewayServer, ServesBadClientsAndRefusedPagesAlongsideAStalledOne) {
     const char* address = PAGING_TEST_ADDRESS(1);
-    PagingServer server(300);
+    PagingServer server(300, 0);  // every incomplete request printed
     std::string error;
     ASSERT_TRUE(server.Listen(address, 80, error)) << error;
     std::vector<std::string> clients;
@@ -513,6 +536,166 @@ TEST(PagingGatewayServer, NeitherIdleNorManyClientsHoldPagesBack) {
     }
     serving.thread.join();
     EXPECT_EQ(SortedLines(many.str()), SortedLines(expected));
+}
+
+namespace {
+
+// The request with `headers` ("Name: value\r\n" each) after its request line.
+std::string WithHeaders(std::string request, const std::string& headers) {
+    return request.insert(request.find("\r\n") + 2, headers);
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+}  // namespace
+
+// Another site's page in a browser can make it send to 127.0.0.1, but says so (Origin, Sec-Fetch-Site), and a
+// rebound DNS name shows in Host; mervasTX sends none of these, curl a Host of the gateway's own.
+TEST(PagingGatewayServer, PagesSentFromOtherSitesAreRefusedAndNothingTaken) {
+    const char* address = PAGING_TEST_ADDRESS(5);
+    PagingServer server;
+    std::string error;
+    ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    std::vector<std::string> taken;
+    server.SetPageSink([&](const Page& page, const std::string&, std::string&, std::string&) {
+        taken.push_back(page.message);
+        return true;
+    });
+    std::ostringstream out;
+    ServingThread serving{server, std::thread([&] { server.Serve(out); })};
+
+    const std::string own = std::string("Host: ") + address + "\r\n";
+    const struct {
+        const char* message;
+        std::string headers;
+        int status;
+    } cases[] = {
+        {"mervasTX", "", 200},
+        {"curl", own + "User-Agent: curl/7.88.1\r\nAccept: */*\r\n", 200},
+        {"localhost", "Host: localhost\r\n", 200},
+        {"typed into the address bar", own + "Sec-Fetch-Site: none\r\nSec-Fetch-Mode: navigate\r\n", 200},
+        {"own origin", own + "Origin: http://" + address + "\r\nSec-Fetch-Site: same-origin\r\n", 200},
+        {"img from another site", own + "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: no-cors\r\n", 403},
+        {"same site", own + "Sec-Fetch-Site: same-site\r\n", 403},
+        {"form from another site", own + "Origin: http://evil.example\r\n", 403},
+        {"sandboxed frame", own + "Origin: null\r\n", 403},
+        {"other port", own + "Origin: http://" + address + ":8080\r\n", 403},
+        {"other scheme", own + "Origin: https://" + address + "\r\n", 403},
+        {"origin with a path", own + "Origin: http://" + address + "/x\r\n", 403},
+        {"rebound name", "Host: rebound.example\r\n", 403},
+        {"rebound name with port", "Host: rebound.example:80\r\n", 403},
+        {"other port in Host", std::string("Host: ") + address + ":81\r\n", 403},
+        {"two Hosts", own + "Host: rebound.example\r\n", 403},
+        {"two origins", own + "Origin: http://" + address + "\r\nOrigin: http://evil.example\r\n", 403},
+    };
+    std::vector<std::string> allowed;
+    size_t refused = 0;
+    int next = 0;
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.message);
+        const char code = CARRIER_TABLE[next++ % CARRIER_COUNT].carrierCode;
+        SocketHandle handle = ConnectTo(address);
+        SendText(handle, WithHeaders(ProgramRequest(code, {each.message, "5551234567", "", ""}), each.headers));
+        const std::string answer = ReadToEnd(handle);
+        CloseSocket(handle);
+        EXPECT_EQ(answer.compare(0, 12, "HTTP/1.0 " + std::to_string(each.status)), 0) << answer;
+        if (each.status == 200) allowed.push_back(each.message);
+        refused += each.status == 403;
+    }
+    server.Stop();
+    serving.thread.join();
+    EXPECT_EQ(taken, allowed);
+    EXPECT_EQ(Count("\n" + out.str(), "\nrefused: "), refused) << out.str();
+    EXPECT_NE(out.str().find(" from 127.0.0.1: sent by another site's page (Sec-Fetch-Site \"cross-site\")\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find(": the Host header \"rebound.example\" names neither this gateway nor localhost\n"),
+              std::string::npos);
+}
+
+// Thousands of idle connections would otherwise print thousands of lines: the first is printed, the rest
+// counted until a minute has passed or serving ends.
+TEST(PagingGatewayServer, IncompleteRequestsArePrintedOnceAMinuteAsACount) {
+    const char* address = PAGING_TEST_ADDRESS(6);
+    PagingServer server(200);
+    std::string error;
+    ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    std::ostringstream out;
+    ServingThread serving{server, std::thread([&] { server.Serve(out); })};
+    for (int i = 0; i < 5; ++i) {
+        SocketHandle half = ConnectTo(address);
+        SendText(half, "GET /stage2.shtml?min=5");
+        shutdown(half, 1);
+        EXPECT_EQ(ReadToEnd(half).compare(0, 12, "HTTP/1.0 400"), 0);
+        CloseSocket(half);
+    }
+    std::vector<SocketHandle> idle;
+    for (int i = 0; i < 30; ++i) idle.push_back(ConnectTo(address));
+    for (SocketHandle handle : idle) {
+        EXPECT_EQ(ReadToEnd(handle).compare(0, 12, "HTTP/1.0 408"), 0);
+        CloseSocket(handle);
+    }
+    SocketHandle page = ConnectTo(address);
+    SendText(page, ProgramRequest('C', {"still printed", "1", "", ""}));
+    EXPECT_EQ(ReadToEnd(page).compare(0, 15, "HTTP/1.0 200 OK"), 0);
+    CloseSocket(page);
+    server.Stop();
+    serving.thread.join();
+    EXPECT_EQ(out.str(), "bad request: incomplete request (23 bytes), connection closed\n"
+                         "page via Cingular: to \"1\": \"still printed\"\n"
+                         "bad request: 34 more incomplete requests (timed out or closed early) since the last one "
+                         "printed\n");
+
+    // The count comes once its quiet time is over, while serving goes on; then the next is printed again.
+    PagingServer quick(100, 400);
+    ASSERT_TRUE(quick.Listen(PAGING_TEST_ADDRESS(8), 80, error)) << error;
+    std::ostringstream quickOut;
+    ServingThread quickServing{quick, std::thread([&] { quick.Serve(quickOut); })};
+    std::vector<SocketHandle> three;
+    for (int i = 0; i < 3; ++i) three.push_back(ConnectTo(PAGING_TEST_ADDRESS(8)));
+    for (SocketHandle handle : three) {
+        EXPECT_EQ(ReadToEnd(handle).compare(0, 12, "HTTP/1.0 408"), 0);
+        CloseSocket(handle);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    SocketHandle later = ConnectTo(PAGING_TEST_ADDRESS(8));
+    EXPECT_EQ(ReadToEnd(later).compare(0, 12, "HTTP/1.0 408"), 0);
+    CloseSocket(later);
+    const std::string idleLine = "bad request: incomplete request (0 bytes), timed out\n";
+    EXPECT_EQ(quickOut.str(), idleLine + "bad request: 2 more incomplete requests (timed out or closed early) since "
+                                         "the last one printed\n" + idleLine);
+}
+
+// A request that came just before its deadline still gets the whole time for its answer: a slow reader's
+// large answer is not cut at the request's deadline.
+TEST(PagingGatewayServer, AnAnswerHasADeadlineOfItsOwn) {
+    const char* address = PAGING_TEST_ADDRESS(7);
+    PagingServer server(2000);
+    std::string error;
+    ASSERT_TRUE(server.Listen(address, 80, error)) << error;
+    // Far more than the sockets' buffers hold while the reader waits.
+    const std::string large = "HTTP/1.0 200 OK\r\n\r\n" + std::string(16 << 20, 'x');
+    server.SetRequestHandler([&](const HttpRequest&, const std::string&, std::string& response) {
+        response = large;
+        return true;
+    });
+    std::ostringstream out;
+    ServingThread serving{server, std::thread([&] { server.Serve(out); })};
+    SocketHandle reader = ConnectTo(address, 8192);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    SendText(reader, "GET /large HTTP/1.0\r\n\r\n");
+    // Past the request's deadline, well within the answer's.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    int wide = 4 << 20;
+    setsockopt(reader, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&wide), sizeof wide);
+    const std::string answer = ReadToEnd(reader);
+    CloseSocket(reader);
+    EXPECT_EQ(answer.size(), large.size());
+    EXPECT_TRUE(answer == large) << "the answer was changed";
 }
 
 TEST(PagingGatewayServer, SaysWhyItCannotListen) {

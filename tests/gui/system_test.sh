@@ -55,7 +55,9 @@ accept_box "Message Status"
 timeout 10 tail --pid="$gateway" -f /dev/null || { echo "the gateway received no page"; exit 1; }
 gateway=''
 expected_page='page 000000000001 via Sprint: to "5551234567": "hello from mervas" from "Bob" callback "5550001111"'
-if ! tr -d '\r' <"$work/gateway.log" | grep -qxF "$expected_page"; then
+# Each line starts with its time, as the service's log has it.
+if ! tr -d '\r' <"$work/gateway.log" | sed -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} //' |
+  grep -qxF "$expected_page"; then
   echo "the gateway did not print the expected page; it printed:"; cat "$work/gateway.log"; exit 1
 fi
 

@@ -114,7 +114,8 @@ status=$(probe box "Message Status") || fail "no status box after Send Message"
 timeout 10 tail --pid="$gateway" -f /dev/null || fail "the gateway received no page"
 gateway=''
 expected_page='page 000000000001 via Sprint: to "5551234567": "hello from the package" from "Pat" callback "5550001111"'
-[[ $'\n'"$(tr -d '\r' <"$work/gateway.log")"$'\n' == *$'\n'"$expected_page"$'\n'* ]] ||
+# Each line starts with its time, as the service's log has it.
+[[ $'\n'"$(tr -d '\r' <"$work/gateway.log")"$'\n' == *$'\n'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]\ [0-9][0-9]:[0-9][0-9]:[0-9][0-9]\ "$expected_page"$'\n'* ]] ||
   fail "the gateway did not print the expected page; it printed: $(cat "$work/gateway.log")"
 
 probe close mervasTX

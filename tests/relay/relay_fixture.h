@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -54,6 +56,27 @@ size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
     return count;
+}
+
+// "2026-12-08 03:10:00 ": how the gateway starts each line it prints.
+inline bool StartsWithTimeStamp(const std::string& line) {
+    const std::string shape = "0000-00-00 00:00:00 ";
+    if (line.size() < shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i)
+        if (shape[i] == '0' ? !isdigit(static_cast<unsigned char>(line[i])) : line[i] != shape[i]) return false;
+    return true;
+}
+
+// The lines as printed, without their time stamps.
+inline std::string WithoutTimeStamps(const std::string& text) {
+    std::string kept;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        const std::string line = text.substr(at, end - at);
+        kept += StartsWithTimeStamp(line) ? line.substr(20) : line;
+        at = end;
+    }
+    return kept;
 }
 
 bool WaitFor(const std::function<bool()>& done) {
@@ -131,6 +154,7 @@ public:
         _exit(127);
     }
     ~Process() { Kill(SIGTERM); }
+    pid_t Pid() const { return pid_; }
     void Kill(int signal) {
         if (pid_ <= 0) return;
         kill(pid_, signal);
@@ -155,7 +179,20 @@ public:
         EXPECT_TRUE(WaitFor([&] { return Count(ReadFile(err_), "listening on") > listening; })) << ReadFile(err_);
     }
     void KillHard() { process_->Kill(SIGKILL); }
-    std::string Output() const { return ReadFile(out_); }
+    // The descriptors the gateway holds open.
+    size_t OpenFiles() const {
+        std::string listing = "ls /proc/" + std::to_string(process_->Pid()) + "/fd 2>/dev/null";
+        size_t count = 0;
+        if (FILE* pipe = popen(listing.c_str(), "r")) {
+            for (int c; (c = fgetc(pipe)) != EOF;) count += c == '\n';
+            pclose(pipe);
+        }
+        return count;
+    }
+    std::string Output() const { return WithoutTimeStamps(ReadFile(out_)); }
+    // As printed, time stamps and all.
+    std::string RawOutput() const { return ReadFile(out_); }
+    std::string RawErrors() const { return ReadFile(err_); }
     bool WaitForLines(const std::string& start, size_t count) const {
         return WaitFor([&] { return Count("\n" + Output(), "\n" + start) >= count; });
     }

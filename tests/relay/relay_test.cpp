@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
 
+#include "paging_gateway/platform/time_stamp.h"
 #include "paging_gateway/relay/mail.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/snpp.h"
@@ -565,4 +567,76 @@ TEST(RelayTest, MailsWaitingForOneServerShareItsConnections) {
     }
     ExpectInOrderPerPager(arrived);
     EXPECT_LE(connections.size(), 2u);
+}
+
+// With more connections open than a select set can number, the relay's own sockets get numbers past 1023:
+// each of its waits must still work, so a page leaves at once.
+TEST(RelayTest, APageIsRelayedAtOnceWhileThousandsOfClientsHoldConnections) {
+    constexpr int IDLE_CLIENTS = 1100;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < IDLE_CLIENTS + 100)
+        GTEST_SKIP() << "this account may open only " << limit.rlim_max << " files";
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);  // for the clients here, and the gateway inherits it
+
+    TempFolder folder;
+    const std::string address = LaterAddress(5);
+    SnppStandIn snpp(address);
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address});
+    std::vector<int> idle;
+    for (int i = 0; i < IDLE_CLIENTS; ++i) {
+        const int handle = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(handle, 0) << strerror(errno);
+        idle.push_back(handle);
+        sockaddr_in where{};
+        where.sin_family = AF_INET;
+        where.sin_port = htons(80);
+        where.sin_addr.s_addr = inet_addr(address.c_str());
+        ASSERT_EQ(connect(handle, reinterpret_cast<sockaddr*>(&where), sizeof where), 0) << strerror(errno);
+    }
+    // Every one taken, so whatever the gateway opens next is numbered past them.
+    ASSERT_TRUE(WaitFor([&] { return gateway.OpenFiles() > IDLE_CLIENTS; })) << gateway.OpenFiles();
+
+    const auto start = Clock::now();
+    ASSERT_EQ(gateway.Send('S', "past the select limit", "5557771100", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    EXPECT_LT(took, 1000) << gateway.Output();
+    EXPECT_EQ(Count(gateway.Output(), "retrying in "), 0u) << gateway.Output();
+    ASSERT_EQ(snpp.Pages().size(), 1u);
+    EXPECT_EQ(snpp.Pages()[0].text, "past the select limit");
+    for (int handle : idle) close(handle);
+}
+
+// The console reads as the service's log does, and a mistyped option leaves its reason on screen rather
+// than a screenful of usage.
+TEST(RelayConsole, LinesCarryTheLogsTimeStampAndAMistypedOptionItsReason) {
+    FILE* pipe = popen((std::string(PAGING_GATEWAY_BINARY) + " --relay snp://pager.example 2>&1").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string said;
+    char chunk[512];
+    while (fgets(chunk, sizeof chunk, pipe)) said += chunk;
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 2);
+    EXPECT_EQ(said, "paging_gateway: relay address must start with snpp://, smtp://, smtps://, wctp+https:// or "
+                    "wctp+http://: snp://pager.example\npaging_gateway --help shows every option\n");
+
+    TempFolder folder;
+    const std::string address = LaterAddress(6);
+    SnppStandIn snpp(address);
+    const std::string before = LineTimeStamp();
+    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address});
+    ASSERT_EQ(gateway.Send('S', "stamped", "5557770006", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output();
+    const std::string after = LineTimeStamp();
+    size_t lines = 0;
+    for (const std::string& text : {gateway.RawOutput(), gateway.RawErrors()}) {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line); ++lines) {
+            ASSERT_TRUE(StartsWithTimeStamp(line)) << line;
+            EXPECT_GE(line.substr(0, 20), before) << line;
+            EXPECT_LE(line.substr(0, 20), after) << line;
+        }
+    }
+    EXPECT_GE(lines, 4u);  // the page, its relay, and the start's lines
 }

@@ -7,7 +7,9 @@ Usage: wctp_standin.py certs FOLDER IP...      a test CA, a server certificate i
 Submits are answered by the recipient id's last digits: ...403 a 403 failure, ...410 a 410 failure the
 first time, ...606 a 606 failure the first time, ...555 a success only after 3 s the first time; any other
 a success with a tracking number.
-A ClientQuery is answered QUEUED the first time, DELIVERED after. Writes FOLDER/ready once listening.
+A ClientQuery is answered by its tracking number: one starting READ is READ at once, one starting SLOW is
+QUEUED with minNextPollInterval="1" (ask again in a minute); any other QUEUED the first time, DELIVERED after.
+Writes FOLDER/ready once listening.
 """
 import http.server
 import os
@@ -101,9 +103,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if operation == "wctp-ClientQuery":
             tracking = attribute(root, "trackingNumber").decode()
             kind = "QUEUED" if state.seen(state.queries, tracking) == 1 else "DELIVERED"
-            return self.answer('<wctp-ClientQueryResponse><wctp-ClientResponse><wctp-ClientStatusInfo>'
+            pace = ""
+            if tracking.startswith("READ"):
+                kind = "READ"
+            elif tracking.startswith("SLOW"):
+                kind, pace = "QUEUED", ' minNextPollInterval="1"'
+            return self.answer('<wctp-ClientQueryResponse%s><wctp-ClientResponse><wctp-ClientStatusInfo>'
                                '<wctp-Notification type="%s"/></wctp-ClientStatusInfo></wctp-ClientResponse>'
-                               '</wctp-ClientQueryResponse>' % kind)
+                               '</wctp-ClientQueryResponse>' % (pace, kind))
         reply = "wctp-SubmitClientResponse" if operation == "wctp-SubmitClientMessage" else "wctp-Confirmation"
         times = state.seen(state.submits, recipient)
         if recipient.endswith("403"):

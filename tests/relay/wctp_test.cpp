@@ -2,6 +2,8 @@
 // CA made at test time), the receipt poller in process, and the reply reading and message escaping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "paging_gateway/relay/wctp_message.h"
 #include "paging_gateway/relay/wctp_receipts.h"
 #include "paging_gateway/relay/wctp_reply.h"
@@ -306,6 +308,44 @@ TEST(WctpTest, ReceiptsAreAskedForAtTheirPaceForABoundedTimeAndPassedOn) {
               std::string::npos);
 }
 
+// A tracking number is the network's text, carried back as it came; READ ends a page's story, and a network
+// that asks for a slower pace gets it.
+TEST(WctpTest, ReceiptQueriesCarryTheNumberWholeStopAtReadAndKeepTheNetworksPace) {
+    WctpStandIn network(WctpAddress(20), "");
+    StartHttpPost();
+    RelaySettings settings;
+    std::string error;
+    settings.routes.resize(1);
+    ASSERT_TRUE(ParseUpstreamUrl("wctp+http://" + WctpAddress(20) + ":8443/q", settings.routes[0].url, error));
+    const std::string wctp = settings.routes[0].url.text;
+    settings.wctp.senderId = "gw-sender";
+    settings.wctp.pollMilliseconds = 300;
+    settings.wctp.receiptMilliseconds = 2000;
+    TempFolder folder;
+    std::ofstream out(folder.path + "/out");
+    RecordingEvents ledger;
+    WctpReceipts receipts(settings, &ledger, out);
+
+    const std::string odd = "A&B\"C<D>'1";
+    receipts.Attempted("000000000001", wctp, {Outcome::Delivered, "200", Scope::Page, odd, "5550000001"}, 0);
+    receipts.Attempted("000000000002", wctp, {Outcome::Delivered, "200", Scope::Page, "READ-2", "5550000002"}, 0);
+    receipts.Attempted("000000000003", wctp, {Outcome::Delivered, "200", Scope::Page, "SLOW-3", "5550000003"}, 0);
+    ASSERT_TRUE(WaitFor([&] { return receipts.Watching() == 0; }));
+
+    std::map<std::string, size_t> asked;
+    for (const auto& post : network.Posts(true)) ++asked[Field(post, "tracking")];
+    EXPECT_GE(asked[odd], 2u);
+    EXPECT_EQ(asked["READ-2"], 1u);  // READ is the end
+    EXPECT_EQ(asked["SLOW-3"], 1u);  // asked again in a minute, after the 2 s were up
+    EXPECT_EQ(asked.size(), 3u);
+    std::vector<std::string> receiptsSeen;
+    for (const auto& event : ledger.Events())
+        if (event.second.compare(0, 8, "receipt ") == 0) receiptsSeen.push_back(event.second);
+    std::sort(receiptsSeen.begin(), receiptsSeen.end());
+    EXPECT_EQ(receiptsSeen, (std::vector<std::string>{"receipt 000000000001 0 QUEUED", "receipt 000000000001 1 DELIVERED",
+                                                      "receipt 000000000002 2 READ", "receipt 000000000003 0 QUEUED"}));
+}
+
 TEST(WctpTest, RepliesMeanWhatTheirCodesSay) {
     const std::string head =
         "<?xml version=\"1.0\"?><!DOCTYPE wctp-Operation SYSTEM \"http://dtd.invalid/x.dtd\">"
@@ -333,6 +373,9 @@ TEST(WctpTest, RepliesMeanWhatTheirCodesSay) {
         {true, 200, submit("<wctp-Failure errorCode=\"abc\"/>"), Outcome::Temporary, "0", ""},
         {true, 503, submit("<wctp-ClientSuccess successCode=\"200\" trackingNumber=\"T2\"/>"), Outcome::Temporary,
          "HTTP 503: 200", ""},
+        // A server in trouble may say anything: its failure codes are not the network's word on the page.
+        {true, 500, submit("<wctp-Failure errorCode=\"403\" errorText=\"no such pager\"/>"), Outcome::Temporary,
+         "HTTP 500: 403: no such pager", ""},
         {true, 404, "<html><body>Not Found</body></html>", Outcome::Temporary,
          "HTTP 404, no WCTP answer (no wctp-Operation in the answer)", ""},
         {true, 200, head + "<wctp-SubmitClientResponse>", Outcome::Temporary, "", ""},
@@ -376,6 +419,13 @@ TEST(WctpTest, RepliesMeanWhatTheirCodesSay) {
     EXPECT_TRUE(!news.answered && !news.hopeless && !news.known);
     news = query("<wctp-NoMessages/>");
     EXPECT_TRUE(news.answered && !news.known);
+    HttpAnswer troubled;
+    troubled.answered = true;
+    troubled.status = 500;
+    troubled.body = head + "<wctp-ClientQueryResponse><wctp-Failure errorCode=\"403\"/></wctp-ClientQueryResponse>" +
+                    "</wctp-Operation>";
+    news = QueryOutcome(troubled);
+    EXPECT_TRUE(!news.answered && !news.hopeless && !news.known) << news.text;
 }
 
 TEST(WctpTest, TextIsEscapedForXmlAndItsBytesKept) {

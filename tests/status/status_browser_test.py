@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The status page in a real browser: the gateway relays to an SNPP stand-in that is down, then up; one page
 is refused, sent again from the page's button, and relayed. Also: a form posted from another site's page is
-refused, and so is a client outside loopback.
+refused, so is a page that page's image would send through a carrier's form, and so is a client outside
+loopback.
 
 Usage: status_browser_test.py PAGING_GATEWAY SCREENSHOT_FOLDER
 """
@@ -99,6 +100,11 @@ def start_gateway(folder, *extra):
     return subprocess.Popen([sys.argv[1], *extra], stdout=log, stderr=subprocess.STDOUT)
 
 
+def logged(folder, text):
+    with open(os.path.join(folder, "gateway.log")) as log:
+        return text in log.read()
+
+
 def browser():
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -151,12 +157,17 @@ def main():
         reason = driver.find_element(By.CSS_SELECTOR, f"#failed-{refused_id} td.reason").text
         assert reason.startswith("550 Pager ID not found"), reason
 
-        # Another site's page posting to the gateway: the browser sends it, the gateway refuses it.
+        # Another site's page posting to the gateway, and sending a page through a carrier's form with an image:
+        # the browser sends both, the gateway refuses both.
         attack = os.path.join(folder, "elsewhere.html")
         with open(attack, "w") as page:
-            page.write(f'<form method="post" action="{BASE}/status/send-again"><input type="hidden" name="id" '
+            page.write(f'<img src="{BASE}/BMG/sendmessage.jsp?phoneMin=5559990001&amp;msg=from+elsewhere">'
+                       f'<form method="post" action="{BASE}/status/send-again"><input type="hidden" name="id" '
                        f'value="{refused_id}"><button id="go">Go</button></form>')
         driver.get("file://" + attack)
+        assert wait_for(lambda: logged(folder, 'from 127.0.0.1: sent by another site\'s page (Sec-Fetch-Site '
+                                               '"cross-site")'), 10), "the image's page was not refused"
+        assert "5559990001" not in states(), "another site's image sent a page"
         driver.find_element(By.ID, "go").click()
         assert wait_for(lambda: "stale or not from the status page" in driver.page_source, 10), driver.page_source
         assert states()[REFUSED_PHONE]["state"] == "failed", "a foreign form changed something"
