@@ -381,7 +381,7 @@ TEST(RelayOptions, ReadsRoutesAndRefusesWhatCannotWork) {
     const std::vector<std::vector<const char*>> wrong = {
         {"--relay", "http://x"},         {"--relay", "snpp://"},
         {"--relay", "snpp://x:0"},       {"--relay", "smtp://user:pw@x", "--mail-from", "a@b", "--mail-to", "{phone}@c"},
-        {"--relay", "Nextel=snpp://x"},  {"--relay", "snpp://x", "--relay", "snpp://y"},
+        {"--relay", "Nextel=snpp://x"},  {"--relay", "snpp://x", "--relay", "snpp://x:444"},
         {"--relay", "smtp://x"},         {"--relay", "smtp://x", "--mail-from", "a@b", "--mail-to", "pager@c"},
         {"--retry-first", "0"}};
     for (const auto& args : wrong) {
