@@ -30,9 +30,9 @@ std::string PageJson(const LedgerPage& page) {
     return "{" + Text("id", page.id) + ", " + Text("state", PageStateName(page.state)) + ", " +
            Text("carrier", page.carrier) + ", " + Text("phone", page.phone) + ", " + Text("message", page.message) +
            ", " + Text("received", FormatUtcTime(page.received)) + ", " + Text("updated", FormatUtcTime(page.updated)) +
-           ", " + Text("route", page.route) + ", " + Text("reply", page.reply) + ", " + Flag("expired", page.expired) +
-           ", " + Flag("late", page.late) + ", " + Time("sent_again", page.sentAgain) + ", " +
-           Text("waiting_behind", page.waitingBehind) + "}";
+           ", " + Text("route", page.route) + ", " + Flag("expired", page.expired) + ", " + Flag("late", page.late) +
+           ", " + Time("sent_again", page.sentAgain) + ", " + Text("waiting_behind", page.waitingBehind) + ", " +
+           Text("reply", page.reply) + "}";
 }
 
 std::string RouteJson(const LedgerRoute& route, std::time_t now) {
