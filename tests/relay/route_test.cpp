@@ -43,7 +43,9 @@ TEST(RouteTest, APageWithoutARouteIsAnsweredKeptAsFailedAndGoesOnceThereIsARoute
     const std::string reason =
         "no route for Sprint (start the gateway with --relay Sprint=URL or a bare --relay URL)";
     {
-        Gateway gateway(folder.path, address, {"--relay", "AT&T=snpp://" + network});
+        // A WCTP route asks after receipts, whose events sit in front of the ledger and pass these on too.
+        Gateway gateway(folder.path, address, {"--relay", "AT&T=wctp+http://" + RouteAddress(13) + "/wctp"},
+                        {"PAGING_GATEWAY_WCTP_SENDER=route-test"});
         ASSERT_EQ(gateway.Send('S', "for a carrier without a route", "5551230001", "", ""), 200);
         ASSERT_TRUE(gateway.WaitForLines("failed: Sprint page 000000000001", 1)) << gateway.Output();
         const std::string failed = folder.path + "/spool/failed/";
