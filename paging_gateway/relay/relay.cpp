@@ -150,7 +150,7 @@ Relay::~Relay() { Stop(); }
 
 void Relay::Queue(const std::string& name, const Page& page, long long lifeBegan) {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back({name, PagerOf(page), page, &chains_[page.carrier->displayName], lifeBegan});
+    queue_.push_back({name, PagerOf(page), page, &chains_.at(page.carrier->displayName), lifeBegan});
     wake_.notify_all();
 }
 
@@ -196,7 +196,7 @@ bool Relay::SendAgain(const std::string& id, const std::string& who, std::string
         error = "failed page " + id + ": " + problem;
         return false;
     }
-    if (chains_[page.carrier->displayName].empty()) {
+    if (chains_.at(page.carrier->displayName).empty()) {
         error = NoRouteReason(page.carrier->displayName);
         return false;
     }
@@ -217,13 +217,13 @@ void Relay::Start() {
             continue;
         }
         const std::string id = PageIdOf(name);
-        if (chains_[page.carrier->displayName].empty()) {
+        if (chains_.at(page.carrier->displayName).empty()) {
             const std::string why = NoRouteReason(page.carrier->displayName);
             Fail(name, why, Describe(page, name) + ": " + why);
             if (events_ != nullptr) events_->Failed(id, why, false);
             continue;
         }
-        Item item{name, PagerOf(page), page, &chains_[page.carrier->displayName], spool_.LifeBegan(name)};
+        Item item{name, PagerOf(page), page, &chains_.at(page.carrier->displayName), spool_.LifeBegan(name)};
         // What waited past its life while the gateway was stopped goes before anything is sent.
         if (PastLife(item, now)) {
             Expire(name, page, "none since the gateway started");
@@ -409,7 +409,7 @@ void Relay::Settle(const Route& route, const Item& item, const Delivery& deliver
     if (events_ != nullptr) events_->Attempted(PageIdOf(item.name), route.url.text, delivery, retry);
 }
 
-// Where the pages of a route's carriers go now; with the lock held.
+// What the pages of a route's carriers do now ("go by URL", or wait); with the lock held.
 std::string Relay::WhereNow(const Route& route) const {
     std::string where;
     for (const auto& chain : chains_) {
@@ -420,7 +420,7 @@ std::string Relay::WhereNow(const Route& route) const {
             if (now == nullptr && !each->down) now = each;
         }
         if (!served) continue;
-        const std::string text = now != nullptr ? now->url.text : "nowhere: every route of theirs is down";
+        const std::string text = now != nullptr ? "go by " + now->url.text : "wait: no route of theirs is up";
         if (where.find(text) == std::string::npos) where += (where.empty() ? "" : ", ") + text;
     }
     return where;
@@ -437,10 +437,10 @@ void Relay::Tell(const std::vector<Change>& changes) {
         const std::string& url = change.route->url.text;
         if (change.down) {
             Print("route down: " + url + " has failed for " + DurationText(settings_.failoverAfterMilliseconds) +
-                  " (" + reason + "); its pages go by " + where);
+                  " (" + reason + "); its pages " + where);
             if (events_ != nullptr) events_->RouteDown(url, reason);
         } else {
-            Print("route up: " + url + " answers again; its pages go by " + where);
+            Print("route up: " + url + " answers again; its pages " + where);
             if (events_ != nullptr) events_->RouteUp(url);
         }
     }
