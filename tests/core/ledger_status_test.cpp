@@ -1,11 +1,13 @@
 // The gateway's ledger (each page's story, on disk and bounded) and the status pages made from it.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/spool/spool.h"
@@ -369,4 +371,27 @@ TEST_F(LedgerTest, AWaitingPageSaysWhatItWaitsForInTheMachinesOwnTime) {
     ledger->SentAgain("000000000004", "status page from 127.0.0.1");
     EXPECT_FALSE(Story(*ledger, "000000000004").expired);
     UseZone(saved);
+}
+
+TEST_F(LedgerTest, APageSentAgainBeginsANewLifeInTheSpool) {
+    const auto wall = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    Spool spool;
+    std::string error, name;
+    ASSERT_TRUE(spool.Open((folder / "spool").string(), error)) << error;
+    const long long before = wall();
+    ASSERT_TRUE(spool.Put(PageTo("5551234", "x"), name, error)) << error;
+    const long long came = spool.LifeBegan(name);
+    // The file system's clock may lag the wall clock by a tick.
+    EXPECT_GE(came, before - 50);
+    EXPECT_LE(came, wall() + 50);
+    ASSERT_TRUE(spool.MoveToFailed(name, "550 refused", error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long long again = wall();
+    ASSERT_TRUE(spool.Restore(name, error)) << error;
+    EXPECT_GE(spool.LifeBegan(name), again - 50);
+    EXPECT_GT(spool.LifeBegan(name), came + 250);
 }
