@@ -255,11 +255,12 @@ void Relay::Stop() {
 }
 
 // Whether `route` may send `item` now, its back-off aside: it is the first of the item's routes that is not
-// down, or a down route before that one, tried one page at a time to see whether it is back.
-bool Relay::MayTake(const Route& route, const Item& item) const {
+// down, or a down route before that one, tried one page at a time to see whether it is back. A down route
+// whose back-off is over has the first page due to itself.
+bool Relay::MayTake(const Route& route, const Item& item, Clock::time_point now) const {
     for (const Route* each : *item.chain) {
         if (each == &route) return !route.down || !route.probing;
-        if (!each->down) return false;
+        if (!each->down || (!each->probing && now >= each->due)) return false;
     }
     return false;
 }
@@ -272,7 +273,7 @@ std::list<Relay::Item>::iterator Relay::NextFor(Route& route, Clock::time_point&
     wakeAt = Clock::time_point::max();
     std::unordered_set<std::string> seen;
     for (auto item = queue_.begin(); item != queue_.end(); ++item) {
-        if (!seen.insert(item->pager).second || item->sending || !MayTake(route, *item)) continue;
+        if (!seen.insert(item->pager).second || item->sending || !MayTake(route, *item, now)) continue;
         const auto waiting = waiting_.find(item->pager);
         if (waiting != waiting_.end() && now < waiting->second.due) {
             wakeAt = std::min(wakeAt, waiting->second.due);
@@ -310,7 +311,10 @@ void Relay::Work(Route& route) {
         }
         item->sending = true;
         const bool probe = route.down;
-        if (probe) route.probing = true;
+        if (probe) {
+            route.probing = true;
+            wake_.notify_all();  // the other pages are the fallback's again
+        }
         const Clock::time_point began = Clock::now();
         lock.unlock();
         const Delivery delivery = session->Send(item->page);

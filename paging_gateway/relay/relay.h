@@ -102,7 +102,7 @@ private:
     void Work(Route& route);
     void Watch();
     std::list<Item>::iterator NextFor(Route& route, std::chrono::steady_clock::time_point& wakeAt);
-    bool MayTake(const Route& route, const Item& item) const;
+    bool MayTake(const Route& route, const Item& item, std::chrono::steady_clock::time_point now) const;
     long Reckon(Route& route, Item& item, const Delivery& delivery, std::chrono::steady_clock::time_point began,
                 std::vector<Change>& changes);
     bool GoesDown(Route& route, std::vector<Change>& changes);
