@@ -164,23 +164,29 @@ bool Relay::Take(const Page& page, const std::string& client, std::string& id, s
     std::string route;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const RelayRoute* chosen = ChooseRoute(settings_, page.carrier->displayName, [this](const std::string& url) {
-            for (const auto& each : routes_)
-                if (each->url.text == url) return each->down;
-            return false;
-        });
+        const RelayRoute* chosen = ChooseRoute(settings_, page.carrier->displayName,
+                                               [this](const std::string& url) { return IsDown(url); });
         if (chosen != nullptr) route = chosen->url.text;
     }
     if (events_ != nullptr) events_->Received(id, page, client, route);
-    if (route.empty()) {
-        // Read whole and on disk: it is answered like any other and waits in failed/ for a route.
-        const std::string why = NoRouteReason(page.carrier->displayName);
-        Fail(name, why, Describe(page, name) + ": " + why);
-        if (events_ != nullptr) events_->Failed(id, why, false);
-        return true;
-    }
-    Queue(name, page, WallMilliseconds());
+    // Read whole and on disk: without a route it is answered like any other and waits in failed/ for one.
+    if (route.empty())
+        FailUnrouted(name, page);
+    else
+        Queue(name, page, WallMilliseconds());
     return true;
+}
+
+bool Relay::IsDown(const std::string& url) const {
+    for (const auto& each : routes_)
+        if (each->url.text == url) return each->down;
+    return false;
+}
+
+void Relay::FailUnrouted(const std::string& name, const Page& page) {
+    const std::string why = NoRouteReason(page.carrier->displayName);
+    Fail(name, why, Describe(page, name) + ": " + why);
+    if (events_ != nullptr) events_->Failed(PageIdOf(name), why, false);
 }
 
 bool Relay::SendAgain(const std::string& id, const std::string& who, std::string& error) {
@@ -216,11 +222,9 @@ void Relay::Start() {
             Fail(name, "unreadable spool file: " + problem, "spool file " + name + ": " + problem);
             continue;
         }
-        const std::string id = PageIdOf(name);
+        // Today's options may have no route for a page that waited.
         if (chains_.at(page.carrier->displayName).empty()) {
-            const std::string why = NoRouteReason(page.carrier->displayName);
-            Fail(name, why, Describe(page, name) + ": " + why);
-            if (events_ != nullptr) events_->Failed(id, why, false);
+            FailUnrouted(name, page);
             continue;
         }
         Item item{name, PagerOf(page), page, &chains_.at(page.carrier->displayName), spool_.LifeBegan(name)};

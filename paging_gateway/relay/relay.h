@@ -99,6 +99,8 @@ private:
     };
 
     void Queue(const std::string& name, const Page& page, long long lifeBegan);
+    bool IsDown(const std::string& url) const;  // with the lock held
+    void FailUnrouted(const std::string& name, const Page& page);
     void Work(Route& route);
     void Watch();
     std::list<Item>::iterator NextFor(Route& route, std::chrono::steady_clock::time_point& wakeAt);

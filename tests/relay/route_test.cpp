@@ -74,6 +74,19 @@ TEST(RouteTest, APageWithoutARouteIsAnsweredKeptAsFailedAndGoesOnceThereIsARoute
     ASSERT_TRUE(gateway.WaitForLines("relayed: Sprint page 000000000001", 1)) << gateway.Output();
     ASSERT_EQ(snpp.Pages().size(), 1u);
     EXPECT_EQ(snpp.Pages()[0].text, "for a carrier without a route");
+
+    // A page that waited under other options goes the same way when a start has no route for it.
+    TempFolder other;
+    {
+        Gateway before(other.path, RouteAddress(15), {"--relay", "snpp://" + RouteAddress(14)});  // nobody there
+        ASSERT_EQ(before.Send('V', "waited", "5551230002", "", ""), 200);
+        ASSERT_TRUE(before.WaitForLines("retrying in ", 1)) << before.Output();
+    }
+    Gateway after(other.path, RouteAddress(15), {"--relay", "AT&T=snpp://" + network});
+    ASSERT_TRUE(after.WaitForLines("failed: Verizon page 000000000001 to \"5551230002\": no route for Verizon", 1))
+        << after.Output();
+    EXPECT_EQ(FilesIn(other.path + "/spool/failed", ".page"), std::vector<std::string>{"000000000001.page"});
+    EXPECT_NE(JsonOf(after, "id", "000000000001").find("\"state\": \"failed\""), std::string::npos);
 }
 
 struct FailoverTimes {
