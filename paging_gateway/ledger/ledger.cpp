@@ -496,22 +496,27 @@ LedgerView Ledger::View(size_t latest) const {
         if (head->second != page->id) behind[page->id] = head->second;
     }
     for (auto it = pages_.rbegin(); it != pages_.rend(); ++it) {
-        LedgerPage page = it->second;
-        if (page.state == PageState::Queued) {
-            // The route it leaves by under today's options, not the one it had when it came.
-            const std::string now = routeChoice_ ? routeChoice_(page.carrier, isDown) : std::string();
-            if (!now.empty()) page.route = now;
-            const auto ahead = behind.find(page.id);
-            if (ahead != behind.end()) page.waitingBehind = ahead->second;
+        const LedgerPage& page = it->second;
+        const bool queued = page.state == PageState::Queued;
+        // A waiting page leaves by the route today's options give it, not the one it had when it came.
+        std::string chosen;
+        if (queued && routeChoice_) chosen = routeChoice_(page.carrier, isDown);
+        const std::string& leavesBy = chosen.empty() ? page.route : chosen;
+        if (view.latest.size() < latest) {
+            view.latest.push_back(page);
+            if (queued) {
+                view.latest.back().route = leavesBy;
+                const auto ahead = behind.find(page.id);
+                if (ahead != behind.end()) view.latest.back().waitingBehind = ahead->second;
+            }
         }
-        if (view.latest.size() < latest) view.latest.push_back(page);
         if (page.state == PageState::Failed) {
             if (view.failed.size() < latest) view.failed.push_back(page);
             ++view.failedCount;
         }
-        if (page.state != PageState::Queued) continue;
+        if (!queued) continue;
         for (LedgerRoute& route : view.routes)
-            if (route.url == page.route) {
+            if (route.url == leavesBy) {
                 ++route.waiting;
                 if (route.oldestWaiting == 0 || page.waitingSince < route.oldestWaiting)
                     route.oldestWaiting = page.waitingSince;
