@@ -474,8 +474,17 @@ void Relay::Watch() {
         std::vector<Item> expired, late;
         const long long now = WallMilliseconds();
         Clock::time_point wakeAt = Clock::now() + std::chrono::seconds(1);
+        // A route goes down on the clock only while pages wait for it: one that failed once and then had
+        // nothing to send is not reported down for that.
+        std::unordered_set<const Route*> awaited;
+        for (const Item& item : queue_)
+            for (const Route* each : *item.chain)
+                if (!each->down) {
+                    awaited.insert(each);
+                    break;
+                }
         for (const auto& route : routes_) {
-            GoesDown(*route, changes);
+            if (awaited.count(route.get()) != 0) GoesDown(*route, changes);
             if (route->failing && !route->down && settings_.failoverAfterMilliseconds > 0)
                 wakeAt = std::min(wakeAt, route->failingSince + std::chrono::milliseconds(
                                                                     settings_.failoverAfterMilliseconds));
