@@ -245,3 +245,23 @@ TEST(RouteTest, AWaitingPageIsLateOnceThenExpiresButAnAttemptUnderWayFinishes) {
     EXPECT_EQ(Count(gateway.Output(), "failed: "), 1u) << gateway.Output();
     EXPECT_EQ(snpp.Pages().size(), 1u);
 }
+
+TEST(RouteTest, ARouteThatFailedBeforeAQuietSpellIsNotReportedDownForIt) {
+    TempFolder folder;
+    const std::string address = RouteAddress(16), first = RouteAddress(17), second = RouteAddress(18);
+    SnppStandIn fallback(second);
+    Gateway gateway(folder.path, address,
+                    {"--relay", "snpp://" + first, "--relay", "snpp://" + second, "--failover-after", "600ms",
+                     "--expire-after", "200ms", "--retry-most", "200"});
+    ASSERT_EQ(gateway.Send('A', "gone before the failover time", "5558880001", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("failed: AT&T page 000000000001", 1)) << gateway.Output();
+    std::this_thread::sleep_for(milliseconds(1200));
+    EXPECT_EQ(Count(gateway.Output(), "route down: "), 0u) << gateway.Output();
+    EXPECT_NE(JsonOf(gateway, "url", "snpp://" + first + ":444").find("\"state\": \"up\""), std::string::npos);
+
+    // With no answer since, the next failure past the time makes it down, and the page leaves by the second.
+    ASSERT_EQ(gateway.Send('A', "goes by the second", "5558880002", "", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("route down: snpp://" + first, 1)) << gateway.Output();
+    ASSERT_TRUE(gateway.WaitForLines("relayed: AT&T page 000000000002", 1)) << gateway.Output();
+    EXPECT_EQ(fallback.Pages().size(), 1u);
+}
