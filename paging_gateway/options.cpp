@@ -45,7 +45,14 @@ const char GATEWAY_USAGE[] =
     "  --relay URL              relay every page to URL:\n"
     "                           " URL_USAGE "\n"
     "  --relay CARRIER=URL      relay that carrier's pages (its name as mervasTX shows it, e.g. AT&T)\n"
-    "                           to URL; once per carrier; a bare --relay URL serves the rest\n"
+    "                           to URL; a bare --relay URL serves the rest. Repeated for one carrier\n"
+    "                           (or bare), the later ones are fallbacks, in order, for when one is down\n"
+    "  --failover-after D       a route failing as a whole this long is down and its waiting pages go\n"
+    "                           by the next route (default 60s; 0: never)\n"
+    "  --expire-after D         a page no network took this long after it came goes to DIR/failed\n"
+    "                           (default 60m; 0: never)\n"
+    "  --late-after D           a page waiting this long is marked late (default 5m; 0: never)\n"
+    "                           D is a duration with its unit: 90s, 60m, 2h\n"
     "  --spool DIR              where pages wait (default paging_gateway.spool); refused ones go to\n"
     "                           DIR/failed, each with the upstream's reply beside it\n"
     MAIL_USAGE
@@ -110,10 +117,11 @@ bool ParseRoute(const std::string& value, RelaySettings& relay, std::string& err
         address = value.substr(equals + 1);
     }
     if (!ParseUpstreamUrl(address, route.url, error)) return false;
+    // A later --relay for the same carrier is a fallback; the same address twice would be no second road.
     for (const RelayRoute& earlier : relay.routes)
-        if (earlier.carrier == route.carrier) {
-            error = route.carrier.empty() ? "more than one --relay for the other carriers"
-                                          : "more than one --relay for " + route.carrier;
+        if (earlier.carrier == route.carrier && earlier.url.text == route.url.text) {
+            error = "--relay " + route.url.text + " twice for " +
+                    (route.carrier.empty() ? std::string("the other carriers") : route.carrier);
             return false;
         }
     relay.routes.push_back(route);
@@ -171,7 +179,7 @@ const char* const GATEWAY_VALUE_OPTIONS[] = {
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
-    nullptr};
+    "--failover-after", "--expire-after", "--late-after", nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -286,6 +294,18 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
             options.ledger.pages = static_cast<size_t>(number);
         else
             options.ledger.days = number;
+    } else if (option == "--failover-after" || option == "--expire-after" || option == "--late-after") {
+        // A bare number would leave open whether it counts seconds or minutes: only 0 goes without a unit.
+        long milliseconds = 0;
+        const bool bare = value.find_first_not_of("0123456789") == std::string::npos;
+        if ((bare && value != "0") || !ParseDuration(value, 1, milliseconds)) {
+            error = option + " needs a duration with its unit, such as 90s, 60m or 2h (0: never; at most 7 days): " +
+                    PrintableText(value);
+            return false;
+        }
+        (option == "--failover-after" ? options.relay.failoverAfterMilliseconds
+         : option == "--expire-after" ? options.relay.expireAfterMilliseconds
+                                      : options.relay.lateAfterMilliseconds) = milliseconds;
     } else if (option == "--retry-first" || option == "--retry-most" || option == "--upstream-timeout") {
         long milliseconds = 0;
         if (!ParseDuration(value, 1, milliseconds) || milliseconds < 1 || milliseconds > 300 * 1000) {

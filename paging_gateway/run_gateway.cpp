@@ -38,11 +38,17 @@ private:
 };
 
 void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
-    for (const RelayRoute& route : relay.routes) {
-        const std::string whose = !route.carrier.empty()      ? route.carrier + "'s"
-                                  : relay.routes.size() == 1 ? std::string("every carrier's")
-                                                             : std::string("the other carriers'");
-        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text << "\n";
+    bool others = false;  // carriers with routes of their own
+    for (const RelayRoute& route : relay.routes) others = others || !route.carrier.empty();
+    for (size_t at = 0; at < relay.routes.size(); ++at) {
+        const RelayRoute& route = relay.routes[at];
+        const std::string whose = !route.carrier.empty() ? route.carrier + "'s"
+                                  : !others              ? std::string("every carrier's")
+                                                         : std::string("the other carriers'");
+        bool fallback = false;
+        for (size_t before = 0; before < at; ++before) fallback = fallback || relay.routes[before].carrier == route.carrier;
+        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text
+            << (fallback ? " while the route before it is down" : "") << "\n";
     }
 }
 

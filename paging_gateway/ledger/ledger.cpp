@@ -95,7 +95,23 @@ bool Ledger::Open(const std::string& path, std::string& error) {
 
 void Ledger::AddRoute(const std::string& url) {
     std::lock_guard<std::mutex> lock(mutex_);
-    RouteNamed(url);
+    LedgerRoute& route = RouteNamed(url);
+    route.configured = true;
+    route.down = false;
+    route.since = Now();
+}
+
+void Ledger::SetRouteChoice(RouteChoice choice) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routeChoice_ = std::move(choice);
+}
+
+// A kept page's lines, and the routes' for as long as pages are kept.
+bool Ledger::Kept(const Line& line) const {
+    if (line.id != GATEWAY_EVENT_ID) return pages_.count(line.id) != 0;
+    std::time_t time = 0;
+    return ParseUtcTime(line.text.substr(0, 20), time) &&
+           time >= Now() - static_cast<std::time_t>(limits_.days) * 86400;
 }
 
 void Ledger::Recover(const Spool& spool, const std::function<std::string(const Page&)>& routeOf) {
@@ -200,8 +216,38 @@ void Ledger::Receipt(const std::string& id, ReceiptState state, const std::strin
     Record(event, true);  // the network says it once; nothing else has it
 }
 
+void Ledger::Failed(const std::string& id, const std::string& reason, bool expired) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LedgerEvent event = Event(Now(), id, expired ? "expired" : "failed");
+    event.fields = {{"reason", reason}};
+    Record(event, true);
+}
+
+void Ledger::Late(const std::string& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto page = pages_.find(id);
+    // Once per page, also when a restart finds it late again.
+    if (page == pages_.end() || page->second.late) return;
+    Record(Event(Now(), id, "late"), false);
+}
+
+void Ledger::RouteDown(const std::string& route, const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LedgerEvent event = Event(Now(), GATEWAY_EVENT_ID, "route-down");
+    event.fields = {{"route", route}, {"reason", reason}};
+    Record(event, true);
+}
+
+void Ledger::RouteUp(const std::string& route) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LedgerEvent event = Event(Now(), GATEWAY_EVENT_ID, "route-up");
+    event.fields = {{"route", route}};
+    Record(event, true);
+}
+
 void Ledger::Record(LedgerEvent event, bool flush) {
-    if (event.kind != "received" && pages_.count(event.id) == 0) return;  // dropped from the ledger already
+    // A page's event after the page was dropped from the ledger is dropped too.
+    if (event.id != GATEWAY_EVENT_ID && event.kind != "received" && pages_.count(event.id) == 0) return;
     const std::string text = FormatLedgerLine(event);
     if (file_.IsOpen()) {
         std::string error;
@@ -231,66 +277,128 @@ LedgerRoute& Ledger::RouteNamed(const std::string& url) {
     return routes_.back();
 }
 
+const Ledger::EventRule Ledger::EVENT_RULES[] = {
+    {"received", &Ledger::ApplyReceived},     {"attempt", &Ledger::ApplyAttempt},
+    {"sent-again", &Ledger::ApplySentAgain},  {"receipt", &Ledger::ApplyReceipt},
+    {"failed", &Ledger::ApplyFailed},         {"expired", &Ledger::ApplyFailed},
+    {"late", &Ledger::ApplyLate},             {"route-down", &Ledger::ApplyRouteChange},
+    {"route-up", &Ledger::ApplyRouteChange},
+};
+
 bool Ledger::Apply(const LedgerEvent& event, bool live) {
     NoteId(event.id);
-    if (event.kind == "received") {
-        LedgerPage& page = pages_[event.id];
-        page = LedgerPage();
-        page.id = event.id;
-        page.carrier = event.Field("carrier");
-        page.phone = event.Field("phone");
-        page.message = event.Field("message");
-        page.client = event.Field("client");
-        page.route = event.Field("route");
-        page.received = page.updated = page.waitingSince = event.time;
-        page.state = page.route.empty() ? PageState::Received : PageState::Queued;
-        if (live && page.route.empty()) ++unroutedReceived_;
-        if (live && !page.route.empty()) ++RouteNamed(page.route).received;
-        return true;
-    }
+    for (const EventRule& rule : EVENT_RULES)
+        if (event.kind == rule.kind) return (this->*rule.apply)(event, live);
+    return false;
+}
+
+LedgerPage* Ledger::PageOf(const LedgerEvent& event) {
     const auto found = pages_.find(event.id);
-    if (found == pages_.end()) return false;
-    LedgerPage& page = found->second;
-    page.updated = event.time;
-    if (event.kind == "attempt") {
-        const int outcome = OutcomeIndex(event.Field("outcome"));
-        if (outcome < 0) return false;
-        const std::string url = event.Field("route");
-        page.reply = event.Field("reply");
-        ++page.attempts;
-        if (outcome == ATTEMPT_DELIVERED) page.state = PageState::Relayed;
-        if (outcome == ATTEMPT_PERMANENT) page.state = PageState::Failed;
-        page.canSendAgain = outcome == ATTEMPT_PERMANENT;
-        const std::string retry = event.Field("retry_ms");
-        const long retryMilliseconds =
-            retry.empty() || retry.size() > 9 || retry.find_first_not_of("0123456789") != std::string::npos
-                ? 0
-                : std::stol(retry);
-        page.nextAttempt = retryMilliseconds > 0 ? event.time + (retryMilliseconds + 999) / 1000 : 0;
-        if (url.empty()) return true;
-        LedgerRoute& route = RouteNamed(url);
-        route.lastReply = page.reply;
-        route.lastAttempt = event.time;
-        if (live) {
-            ++route.attempts[outcome];
-            if (outcome == ATTEMPT_DELIVERED) ++route.relayed;
-            if (outcome == ATTEMPT_PERMANENT) ++route.failed;
-        }
-    } else if (event.kind == "sent-again") {
-        page.state = PageState::Queued;
-        page.waitingSince = event.time;
-        page.nextAttempt = 0;
-        page.canSendAgain = false;
-    } else if (event.kind == "receipt") {
-        const std::string state = event.Field("state");
-        if (state == "delivered") page.state = PageState::Delivered;
-        if (state == "read") page.state = PageState::Read;
-        if (state == "failed") page.state = PageState::Failed;
-        if (state == "failed") page.canSendAgain = false;  // the network took it; the spool has let it go
-        if (!event.Field("text").empty()) page.reply = event.Field("text");
-    } else {
-        return false;
+    if (found == pages_.end()) return nullptr;
+    found->second.updated = event.time;
+    return &found->second;
+}
+
+bool Ledger::ApplyReceived(const LedgerEvent& event, bool live) {
+    if (event.id == GATEWAY_EVENT_ID) return false;
+    LedgerPage& page = pages_[event.id];
+    page = LedgerPage();
+    page.id = event.id;
+    page.carrier = event.Field("carrier");
+    page.phone = event.Field("phone");
+    page.message = event.Field("message");
+    page.client = event.Field("client");
+    page.route = event.Field("route");
+    page.received = page.updated = page.waitingSince = event.time;
+    page.state = page.route.empty() ? PageState::Received : PageState::Queued;
+    if (live && page.route.empty()) ++unroutedReceived_;
+    if (live && !page.route.empty()) ++RouteNamed(page.route).received;
+    return true;
+}
+
+bool Ledger::ApplyAttempt(const LedgerEvent& event, bool live) {
+    LedgerPage* found = PageOf(event);
+    const int outcome = OutcomeIndex(event.Field("outcome"));
+    if (found == nullptr || outcome < 0) return false;
+    LedgerPage& page = *found;
+    const std::string url = event.Field("route");
+    page.reply = event.Field("reply");
+    page.lastAttempt = event.time;
+    ++page.attempts;
+    if (outcome == ATTEMPT_DELIVERED) page.state = PageState::Relayed;
+    if (outcome == ATTEMPT_PERMANENT) page.state = PageState::Failed;
+    page.canSendAgain = outcome == ATTEMPT_PERMANENT;
+    if (!url.empty()) page.route = url;  // it may have left by a fallback
+    const std::string retry = event.Field("retry_ms");
+    const long retryMilliseconds =
+        retry.empty() || retry.size() > 9 || retry.find_first_not_of("0123456789") != std::string::npos
+            ? 0
+            : std::stol(retry);
+    page.nextAttempt = retryMilliseconds > 0 ? event.time + (retryMilliseconds + 999) / 1000 : 0;
+    if (url.empty()) return true;
+    LedgerRoute& route = RouteNamed(url);
+    route.lastReply = page.reply;
+    route.lastAttempt = event.time;
+    route.retryAt = outcome == ATTEMPT_TEMPORARY ? page.nextAttempt : 0;
+    if (live) {
+        ++route.attempts[outcome];
+        if (outcome == ATTEMPT_DELIVERED) ++route.relayed;
+        if (outcome == ATTEMPT_PERMANENT) ++route.failed;
     }
+    return true;
+}
+
+bool Ledger::ApplySentAgain(const LedgerEvent& event, bool) {
+    LedgerPage* page = PageOf(event);
+    if (page == nullptr) return false;
+    page->state = PageState::Queued;
+    page->waitingSince = page->sentAgain = event.time;
+    page->nextAttempt = 0;
+    page->canSendAgain = page->expired = page->late = false;
+    return true;
+}
+
+bool Ledger::ApplyReceipt(const LedgerEvent& event, bool) {
+    LedgerPage* page = PageOf(event);
+    if (page == nullptr) return false;
+    const std::string state = event.Field("state");
+    if (state == "delivered") page->state = PageState::Delivered;
+    if (state == "read") page->state = PageState::Read;
+    if (state == "failed") page->state = PageState::Failed;
+    if (state == "failed") page->canSendAgain = false;  // the network took it; the spool has let it go
+    if (!event.Field("text").empty()) page->reply = event.Field("text");
+    return true;
+}
+
+// No route, or past its life: failed/ holds it, so it can be sent again.
+bool Ledger::ApplyFailed(const LedgerEvent& event, bool live) {
+    LedgerPage* page = PageOf(event);
+    if (page == nullptr) return false;
+    if (live && page->state == PageState::Received) --unroutedReceived_;  // counted as printed only when it came
+    page->state = PageState::Failed;
+    page->reply = event.Field("reason");
+    page->expired = event.kind == "expired";
+    page->canSendAgain = true;
+    page->nextAttempt = 0;
+    if (live && !page->route.empty()) ++RouteNamed(page->route).failed;
+    return true;
+}
+
+bool Ledger::ApplyLate(const LedgerEvent& event, bool) {
+    LedgerPage* page = PageOf(event);
+    if (page == nullptr) return false;
+    page->late = true;
+    return true;
+}
+
+// Only this run's routes are up or down: each start begins with them all up.
+bool Ledger::ApplyRouteChange(const LedgerEvent& event, bool live) {
+    if (event.id != GATEWAY_EVENT_ID || event.Field("route").empty()) return false;
+    if (!live) return true;
+    LedgerRoute& route = RouteNamed(event.Field("route"));
+    route.down = event.kind == "route-down";
+    route.since = event.time;
+    route.downReason = route.down ? event.Field("reason") : std::string();
     return true;
 }
 
@@ -315,7 +423,7 @@ bool Ledger::Compact(std::string& error) {
     std::deque<Line> kept;
     std::string text;
     for (Line& line : lines_)
-        if (pages_.count(line.id) != 0) {
+        if (Kept(line)) {
             text += line.text;
             kept.push_back(std::move(line));
         }
@@ -337,26 +445,78 @@ bool Ledger::Compact(std::string& error) {
     return written;
 }
 
+// Where each of today's routes stands, and where its carriers' pages go now.
+void Ledger::FillRoutes(LedgerView& view) const {
+    for (const LedgerRoute& route : routes_)
+        if (route.configured) view.routes.push_back(route);
+    for (LedgerRoute& route : view.routes) {
+        route.nextAttempt = 0;
+        if (!routeChoice_) continue;
+        const auto isDown = [this](const std::string& url) {
+            for (const LedgerRoute& each : routes_)
+                if (each.url == url) return each.down;
+            return false;
+        };
+        for (const Carrier& carrier : CARRIER_TABLE) {
+            // With every other route down, the choice is this one only for a carrier it serves.
+            const auto allButThis = [&route](const std::string& url) { return url != route.url; };
+            if (routeChoice_(carrier.displayName, allButThis) != route.url) continue;
+            std::string now = routeChoice_(carrier.displayName, isDown);
+            if (isDown(now)) now = "no route up";
+            if (route.goesTo.find(now) == std::string::npos) route.goesTo += (route.goesTo.empty() ? "" : ", ") + now;
+        }
+    }
+}
+
 LedgerView Ledger::View(size_t latest) const {
     std::lock_guard<std::mutex> lock(mutex_);
     LedgerView view;
     view.now = Now();
     view.pageCount = pages_.size();
-    view.routes = routes_;
     view.unroutedReceived = unroutedReceived_;
     view.writeErrors = writeErrors_;
     view.lastWriteError = lastWriteError_;
-    for (LedgerRoute& route : view.routes) route.nextAttempt = 0;
+    FillRoutes(view);
+    const auto isDown = [&view](const std::string& url) {
+        for (const LedgerRoute& route : view.routes)
+            if (route.url == url) return route.down;
+        return false;
+    };
+    // Each pager's waiting pages leave one after the other, in the order they came or were sent again.
+    std::vector<const LedgerPage*> queued;
+    for (const auto& entry : pages_)
+        if (entry.second.state == PageState::Queued) queued.push_back(&entry.second);
+    std::stable_sort(queued.begin(), queued.end(),
+                     [](const LedgerPage* a, const LedgerPage* b) { return a->waitingSince < b->waitingSince; });
+    std::map<std::string, std::string> first, behind;  // pager -> its first page; page -> that page
+    for (const LedgerPage* page : queued) {
+        std::string pager;
+        if (!PagerIdOf(page->phone, pager)) pager = page->phone;
+        const auto head = first.emplace(pager, page->id).first;
+        if (head->second != page->id) behind[page->id] = head->second;
+    }
     for (auto it = pages_.rbegin(); it != pages_.rend(); ++it) {
         const LedgerPage& page = it->second;
-        if (view.latest.size() < latest) view.latest.push_back(page);
+        const bool queued = page.state == PageState::Queued;
+        // A waiting page leaves by the route today's options give it, not the one it had when it came.
+        std::string chosen;
+        if (queued && routeChoice_) chosen = routeChoice_(page.carrier, isDown);
+        const std::string& leavesBy = chosen.empty() ? page.route : chosen;
+        if (view.latest.size() < latest) {
+            view.latest.push_back(page);
+            if (queued) {
+                view.latest.back().route = leavesBy;
+                const auto ahead = behind.find(page.id);
+                if (ahead != behind.end()) view.latest.back().waitingBehind = ahead->second;
+            }
+        }
         if (page.state == PageState::Failed) {
             if (view.failed.size() < latest) view.failed.push_back(page);
             ++view.failedCount;
         }
-        if (page.state != PageState::Queued) continue;
+        if (!queued) continue;
         for (LedgerRoute& route : view.routes)
-            if (route.url == page.route) {
+            if (route.url == leavesBy) {
                 ++route.waiting;
                 if (route.oldestWaiting == 0 || page.waitingSince < route.oldestWaiting)
                     route.oldestWaiting = page.waitingSince;
@@ -364,6 +524,9 @@ LedgerView Ledger::View(size_t latest) const {
                     route.nextAttempt = page.nextAttempt;
             }
     }
+    // A down route is tried again at its back-off, whether or not pages still wait for it.
+    for (LedgerRoute& route : view.routes)
+        if (route.down && route.retryAt != 0) route.nextAttempt = route.retryAt;
     return view;
 }
 

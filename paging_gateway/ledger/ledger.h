@@ -35,9 +35,14 @@ struct LedgerPage {
     std::time_t updated = 0;
     std::time_t waitingSince = 0;  // received, or sent again
     std::time_t nextAttempt = 0;   // after a temporary failure; 0: none planned
+    std::time_t sentAgain = 0;     // when it was last sent again; 0: never
+    std::time_t lastAttempt = 0;
     PageState state = PageState::Received;
-    bool canSendAgain = false;  // failed by the network's refusal, so failed/ holds it
+    bool canSendAgain = false;  // failed/ holds it: refused, expired or without a route
+    bool expired = false;       // failed for being past its useful life
+    bool late = false;          // waited longer than --late-after
     int attempts = 0;
+    std::string waitingBehind;  // in the view: the id of its pager's page that goes first
 };
 
 // Indexes into LedgerRoute::attempts.
@@ -46,6 +51,12 @@ extern const char* const ATTEMPT_OUTCOME_NAMES[ATTEMPT_OUTCOMES];
 
 struct LedgerRoute {
     std::string url;
+    bool down = false;
+    std::time_t since = 0;   // when it went down or came (back) up
+    std::string downReason;  // the failure that made it down
+    std::string goesTo;      // in the view: where its carriers' pages go now
+    std::time_t retryAt = 0;  // when it is tried again after its last failure; 0: none planned
+    bool configured = false;  // given by today's options; only these are shown
     long waiting = 0;
     std::time_t oldestWaiting = 0;  // when the longest-waiting page came (or was sent again)
     std::string lastReply;
@@ -77,6 +88,9 @@ struct LedgerLimits {
 class Ledger : public PageEvents {
 public:
     using Clock = std::function<std::time_t()>;
+    // The route a carrier's pages leave by now, given which routes are down (the relay's own rule).
+    using RouteChoice = std::function<std::string(const std::string& carrier,
+                                                  const std::function<bool(const std::string& url)>& isDown)>;
 
     explicit Ledger(LedgerLimits limits = LedgerLimits(), Clock clock = nullptr);
 
@@ -85,8 +99,12 @@ public:
     // memory only.
     bool Open(const std::string& path, std::string& error);
 
-    // Shown on the status pages before any page went there.
+    // A route of today's options: shown on the status pages, up from now. Routes of earlier runs that the
+    // file still names are not shown.
     void AddRoute(const std::string& url);
+
+    // How the view finds the route a waiting page leaves by, and where a route's pages go.
+    void SetRouteChoice(RouteChoice choice);
 
     // After a stop, the spool is the truth: a page waiting there that the ledger lacks is added, and a page
     // the ledger has waiting that left the spool is settled as the spool says (failed/ or relayed).
@@ -105,6 +123,10 @@ public:
                    long retryMilliseconds) override;
     void SentAgain(const std::string& id, const std::string& who) override;
     void Receipt(const std::string& id, ReceiptState state, const std::string& text) override;
+    void Failed(const std::string& id, const std::string& reason, bool expired) override;
+    void Late(const std::string& id) override;
+    void RouteDown(const std::string& route, const std::string& reason) override;
+    void RouteUp(const std::string& route) override;
 
     // The newest `latest` pages and up to as many failed ones, with every route.
     LedgerView View(size_t latest) const;
@@ -127,8 +149,26 @@ private:
     std::time_t Now() const;
     // Writes the event (when there is a file) and applies it; `flush` puts it on disk before returning.
     void Record(LedgerEvent event, bool flush);
-    // False for an event of a page the ledger does not have.
+    // False for an event of a page the ledger does not have, or of a kind it does not know.
     bool Apply(const LedgerEvent& event, bool live);
+    // One kind of event each; `live` is false while reading the file at start.
+    using Rule = bool (Ledger::*)(const LedgerEvent& event, bool live);
+    struct EventRule {
+        const char* kind;
+        Rule apply;
+    };
+    static const EventRule EVENT_RULES[];
+    LedgerPage* PageOf(const LedgerEvent& event);
+    bool ApplyReceived(const LedgerEvent& event, bool live);
+    bool ApplyAttempt(const LedgerEvent& event, bool live);
+    bool ApplySentAgain(const LedgerEvent& event, bool live);
+    bool ApplyReceipt(const LedgerEvent& event, bool live);
+    bool ApplyFailed(const LedgerEvent& event, bool live);
+    bool ApplyLate(const LedgerEvent& event, bool live);
+    bool ApplyRouteChange(const LedgerEvent& event, bool live);
+    // A line kept when the file is rewritten.
+    bool Kept(const Line& line) const;
+    void FillRoutes(LedgerView& view) const;
     LedgerRoute& RouteNamed(const std::string& url);
     void Trim();
     bool Compact(std::string& error);
@@ -146,6 +186,7 @@ private:
     std::map<std::string, LedgerPage, IdOrder> pages_;  // arrival order
     std::map<std::string, size_t, IdOrder> linesOf_;    // the file's lines per kept page
     std::vector<LedgerRoute> routes_;
+    RouteChoice routeChoice_;
     std::deque<Line> lines_;  // the file's lines, in order
     size_t deadLines_ = 0;    // lines of pages no longer kept
     std::string path_;

@@ -9,10 +9,13 @@
 // 2026-12-07T13:27:36Z 000000000001 received carrier=Sprint phone="555 1234" client=127.0.0.1 ...
 // Values are bare when they hold only letters, digits and . : / _ - and quoted as the console quotes
 // text otherwise, so no value can break a line or run into the next field.
+// A route's events are the gateway's, not a page's: this stands where a page's id would.
+constexpr char GATEWAY_EVENT_ID[] = "-";
+
 struct LedgerEvent {
     std::time_t time = 0;
-    std::string id;
-    std::string kind;  // received, attempt, sent-again, receipt
+    std::string id;    // a page's, or GATEWAY_EVENT_ID
+    std::string kind;  // received, attempt, sent-again, receipt, failed, expired, late, route-down, route-up
     std::vector<std::pair<std::string, std::string>> fields;
 
     // The value of `key`, or "" when the line has none.

@@ -142,6 +142,33 @@ bool MakeFolder(const std::string& path, std::string& error) {
     return false;
 }
 
+// FILETIME counts 100 ns steps from 1601.
+constexpr long long FILETIME_1970 = 116444736000000000LL;
+
+bool FileChangedAt(const std::string& path, long long& milliseconds) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    const long long ticks =
+        (static_cast<long long>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    milliseconds = (ticks - FILETIME_1970) / 10000;
+    return true;
+}
+
+bool MarkFileChangedNow(const std::string& path, std::string& error) {
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = SystemError();
+        return false;
+    }
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const bool done = SetFileTime(file, nullptr, nullptr, &now) != 0;
+    if (!done) error = SystemError();
+    CloseHandle(file);
+    return done;
+}
+
 std::vector<std::string> ListFiles(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
@@ -259,6 +286,19 @@ bool MakeFolder(const std::string& path, std::string& error) {
         return false;
     }
     return true;
+}
+
+bool FileChangedAt(const std::string& path, long long& milliseconds) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) return false;
+    milliseconds = static_cast<long long>(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+    return true;
+}
+
+bool MarkFileChangedNow(const std::string& path, std::string& error) {
+    if (utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0) return true;
+    error = SystemError();
+    return false;
 }
 
 std::vector<std::string> ListFiles(const std::string& folder) {

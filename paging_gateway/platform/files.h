@@ -24,6 +24,13 @@ bool RemoveFile(const std::string& path, std::string& error);
 // True when the folder exists afterwards.
 bool MakeFolder(const std::string& path, std::string& error);
 
+// A file's last change on the wall clock, in milliseconds since 1970 (the spool counts a page's life from
+// it); false when the file cannot be asked.
+bool FileChangedAt(const std::string& path, long long& milliseconds);
+
+// Sets that time to now.
+bool MarkFileChangedNow(const std::string& path, std::string& error);
+
 // The names of the plain files in a folder (no "." or ".."), unsorted.
 std::vector<std::string> ListFiles(const std::string& folder);
 

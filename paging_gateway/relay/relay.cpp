@@ -1,4 +1,5 @@
-// Relays spooled pages to their upstream paging networks: per upstream a few sessions, in order per pager.
+// Relays spooled pages to their paging networks: per route a few sessions, a fallback when a route is down,
+// in order per pager, each page within its useful life.
 #include "paging_gateway/relay/relay.h"
 
 #include <algorithm>
@@ -24,25 +25,25 @@ struct Relay::Item {
     std::string name;   // the spool file
     std::string pager;  // whose pages keep their order
     Page page;
+    const std::vector<Route*>* chain;  // its carrier's routes
+    long long lifeBegan;                // wall clock, milliseconds since 1970
     bool sending = false;
+    bool lateTold = false;
+    std::string lastReply = {};
 };
 
-// A pager whose last page was refused for now: its pages wait till `due`.
-struct Waiting {
-    long backoffMilliseconds = 0;
-    Clock::time_point due;
-};
-
-// One upstream: its pages in arrival order, the pagers waiting out a refusal, and how long the whole
-// upstream has to be left alone after it failed.
-struct Relay::Lane {
+// One upstream URL and its sessions. A route fails as a whole (no connection, no greeting, a dropped session):
+// then all of it waits out its back-off, and once it has failed so for --failover-after with no answer
+// between, it is down and its carriers' pages go by their next route.
+struct Relay::Route {
     UpstreamUrl url;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::list<Item> queue;  // a list, so an item being sent stays put while others come and go
-    std::map<std::string, Waiting> waiting;
     long backoffMilliseconds = 0;
     Clock::time_point due = Clock::now();
+    bool failing = false;
+    Clock::time_point failingSince;
+    bool down = false;
+    bool probing = false;  // a down route tries one page at a time
+    std::string lastReply;
     std::vector<std::thread> workers;
 };
 
@@ -51,6 +52,13 @@ namespace {
 std::string Seconds(long milliseconds) {
     if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000) + " s";
     return std::to_string(milliseconds / 1000) + "." + std::to_string(milliseconds % 1000 / 100) + " s";
+}
+
+// "60 min", "90 s", "250 ms": an option's duration as people say it.
+std::string DurationText(long milliseconds) {
+    if (milliseconds % 60000 == 0) return std::to_string(milliseconds / 60000) + " min";
+    if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000) + " s";
+    return std::to_string(milliseconds) + " ms";
 }
 
 // Named by its id, as the page's first line, the ledger and the status page name it.
@@ -68,12 +76,40 @@ long MillisecondsUntil(Clock::time_point when) {
                             std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count()));
 }
 
+long long WallMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 // Only a Windows gateway, built without libcurl, meets an e-mail route here, and its options refuse one.
 Delivery Unrelayable(const UpstreamUrl&, const RelaySettings&, const Page&, long) {
     return {Outcome::Temporary, "this build cannot relay by e-mail"};
 }
 
 }  // namespace
+
+std::vector<const RelayRoute*> RoutesFor(const RelaySettings& settings, const std::string& carrier) {
+    std::vector<const RelayRoute*> own, rest;
+    for (const RelayRoute& route : settings.routes) {
+        if (route.carrier == carrier) own.push_back(&route);
+        if (route.carrier.empty()) rest.push_back(&route);
+    }
+    return own.empty() ? rest : own;
+}
+
+const RelayRoute* ChooseRoute(const RelaySettings& settings, const std::string& carrier,
+                              const std::function<bool(const std::string& url)>& isDown) {
+    const std::vector<const RelayRoute*> routes = RoutesFor(settings, carrier);
+    for (const RelayRoute* route : routes)
+        if (!isDown(route->url.text)) return route;
+    return routes.empty() ? nullptr : routes.front();
+}
+
+std::string NoRouteReason(const std::string& carrier) {
+    return "no route for " + carrier + " (start the gateway with --relay " +
+           (carrier.find('&') != std::string::npos ? "\"" + carrier + "=URL\"" : carrier + "=URL") +
+           " or a bare --relay URL)";
+}
 
 std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, const UpstreamUrl& url) {
     const long timeout = settings.timeoutMilliseconds;
@@ -97,44 +133,60 @@ Relay::Relay(const RelaySettings& settings, Spool& spool, std::ostream& out, Pag
     settings_.sessions = std::max(1, settings_.sessions);
     for (const RelayRoute& route : settings_.routes) {
         bool known = false;
-        for (const auto& lane : lanes_) known = known || lane->url.text == route.url.text;
+        for (const auto& each : routes_) known = known || each->url.text == route.url.text;
         if (known) continue;
-        lanes_.push_back(std::make_unique<Lane>());
-        lanes_.back()->url = route.url;
+        routes_.push_back(std::make_unique<Route>());
+        routes_.back()->url = route.url;
+    }
+    for (const Carrier& carrier : CARRIER_TABLE) {
+        std::vector<Route*>& chain = chains_[carrier.displayName];
+        for (const RelayRoute* route : RoutesFor(settings_, carrier.displayName))
+            for (const auto& each : routes_)
+                if (each->url.text == route->url.text) chain.push_back(each.get());
     }
 }
 
 Relay::~Relay() { Stop(); }
 
-Relay::Lane* Relay::LaneFor(const Carrier* carrier) {
-    const RelayRoute* chosen = RouteFor(settings_, carrier);
-    if (chosen == nullptr) return nullptr;
-    for (const auto& lane : lanes_)
-        if (lane->url.text == chosen->url.text) return lane.get();
-    return nullptr;
-}
-
-void Relay::Queue(Lane& lane, const std::string& name, const Page& page) {
-    std::lock_guard<std::mutex> lock(lane.mutex);
-    lane.queue.push_back({name, PagerOf(page), page});
-    lane.wake.notify_all();
+void Relay::Queue(const std::string& name, const Page& page, long long lifeBegan) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back({name, PagerOf(page), page, &chains_.at(page.carrier->displayName), lifeBegan});
+    wake_.notify_all();
 }
 
 bool Relay::Take(const Page& page, const std::string& client, std::string& id, std::string& reason) {
-    Lane* lane = LaneFor(page.carrier);
-    if (lane == nullptr) {
-        reason = std::string("no relay for ") + page.carrier->displayName;
-        return false;
-    }
     std::string name, error;
     if (!spool_.Put(page, name, error)) {
         reason = "cannot write the page to the spool: " + error;
         return false;
     }
     id = PageIdOf(name);
-    if (events_ != nullptr) events_->Received(id, page, client, lane->url.text);
-    Queue(*lane, name, page);
+    std::string route;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const RelayRoute* chosen = ChooseRoute(settings_, page.carrier->displayName,
+                                               [this](const std::string& url) { return IsDown(url); });
+        if (chosen != nullptr) route = chosen->url.text;
+    }
+    if (events_ != nullptr) events_->Received(id, page, client, route);
+    // Read whole and on disk: without a route it is answered like any other and waits in failed/ for one.
+    if (route.empty())
+        FailUnrouted(name, page);
+    else
+        Queue(name, page, WallMilliseconds());
     return true;
+}
+
+bool Relay::IsDown(const std::string& url) const {
+    for (const auto& each : routes_)
+        if (each->url.text == url) return each->down;
+    return false;
+}
+
+void Relay::FailUnrouted(const std::string& name, const Page& page) {
+    const std::string why = NoRouteReason(page.carrier->displayName);
+    Fail(name, why, Describe(page, name) + ": " + why);
+    if (events_ != nullptr) events_->Failed(PageIdOf(name), why, false);
 }
 
 bool Relay::SendAgain(const std::string& id, const std::string& who, std::string& error) {
@@ -150,19 +202,19 @@ bool Relay::SendAgain(const std::string& id, const std::string& who, std::string
         error = "failed page " + id + ": " + problem;
         return false;
     }
-    Lane* lane = LaneFor(page.carrier);
-    if (lane == nullptr) {
-        error = std::string("no relay for ") + page.carrier->displayName;
+    if (chains_.at(page.carrier->displayName).empty()) {
+        error = NoRouteReason(page.carrier->displayName);
         return false;
     }
     if (!spool_.Restore(name, error)) return false;
     if (events_ != nullptr) events_->SentAgain(id, who);
     Print("sending again: " + Describe(page, name) + ", as " + who + " asked");
-    if (started_) Queue(*lane, name, page);  // before Start, Start finds it in the spool
+    if (started_) Queue(name, page, WallMilliseconds());  // before Start, Start finds it in the spool
     return true;
 }
 
 void Relay::Start() {
+    const long long now = WallMilliseconds();
     for (const std::string& name : spool_.Waiting()) {
         Page page;
         std::string problem;
@@ -170,69 +222,84 @@ void Relay::Start() {
             Fail(name, "unreadable spool file: " + problem, "spool file " + name + ": " + problem);
             continue;
         }
-        Lane* lane = LaneFor(page.carrier);
-        if (lane == nullptr) {
-            Print("kept: " + Describe(page, name) + ": no relay for " + page.carrier->displayName);
+        // Today's options may have no route for a page that waited.
+        if (chains_.at(page.carrier->displayName).empty()) {
+            FailUnrouted(name, page);
             continue;
         }
-        lane->queue.push_back({name, PagerOf(page), page});
+        Item item{name, PagerOf(page), page, &chains_.at(page.carrier->displayName), spool_.LifeBegan(name)};
+        // What waited past its life while the gateway was stopped goes before anything is sent.
+        if (PastLife(item, now)) {
+            Expire(name, page, "none since the gateway started");
+            continue;
+        }
+        queue_.push_back(item);
     }
-    for (const auto& lane : lanes_) {
-        Lane& each = *lane;
+    for (const auto& route : routes_) {
+        Route& each = *route;
         for (int i = 0; i < settings_.sessions; ++i) each.workers.emplace_back([this, &each] { Work(each); });
     }
+    watcher_ = std::thread([this] { Watch(); });
     started_ = true;
 }
 
 void Relay::Stop() {
     if (!started_) return;
     stopping_ = true;
-    for (const auto& lane : lanes_) {
-        {
-            std::lock_guard<std::mutex> lock(lane->mutex);
-            lane->wake.notify_all();
-        }
-        for (std::thread& worker : lane->workers)
-            if (worker.joinable()) worker.join();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wake_.notify_all();
+        watch_.notify_all();
     }
+    for (const auto& route : routes_)
+        for (std::thread& worker : route->workers)
+            if (worker.joinable()) worker.join();
+    if (watcher_.joinable()) watcher_.join();
     started_ = false;
 }
 
-namespace {
+// Whether `route` may send `item` now, its back-off aside: it is the first of the item's routes that is not
+// down, or a down route before that one, tried one page at a time to see whether it is back. A down route
+// whose back-off is over has the first page due to itself.
+bool Relay::MayTake(const Route& route, const Item& item, Clock::time_point now) const {
+    for (const Route* each : *item.chain) {
+        if (each == &route) return !route.down || !route.probing;
+        if (!each->down || (!each->probing && now >= each->due)) return false;
+    }
+    return false;
+}
 
-// The first page whose pager has no page on the way and is not waiting out a refusal, so each pager's pages
-// leave in the order they came; with none, `wakeAt` says when one may be ready.
-template <typename Lane>
-auto NextReady(Lane& lane, Clock::time_point& wakeAt) {
+// The first page this route may take whose pager has no page on the way and is not waiting out a refusal, so
+// each pager's pages leave in the order they came, by whichever route; with none, `wakeAt` says when one may be
+// ready.
+std::list<Relay::Item>::iterator Relay::NextFor(Route& route, Clock::time_point& wakeAt) {
     const Clock::time_point now = Clock::now();
     wakeAt = Clock::time_point::max();
-    if (now < lane.due) {
-        wakeAt = lane.due;
-        return lane.queue.end();
-    }
     std::unordered_set<std::string> seen;
-    for (auto item = lane.queue.begin(); item != lane.queue.end(); ++item) {
-        if (!seen.insert(item->pager).second || item->sending) continue;
-        const auto waiting = lane.waiting.find(item->pager);
-        if (waiting != lane.waiting.end() && now < waiting->second.due) {
+    for (auto item = queue_.begin(); item != queue_.end(); ++item) {
+        if (!seen.insert(item->pager).second || item->sending || !MayTake(route, *item, now)) continue;
+        const auto waiting = waiting_.find(item->pager);
+        if (waiting != waiting_.end() && now < waiting->second.due) {
             wakeAt = std::min(wakeAt, waiting->second.due);
+            continue;
+        }
+        if (now < route.due) {
+            wakeAt = std::min(wakeAt, route.due);
             continue;
         }
         return item;
     }
-    return lane.queue.end();
+    return queue_.end();
 }
 
-}  // namespace
-
-void Relay::Work(Lane& lane) {
-    const std::unique_ptr<UpstreamSession> session = OpenSession(settings_, lane.url);
+void Relay::Work(Route& route) {
+    const std::unique_ptr<UpstreamSession> session = OpenSession(settings_, route.url);
     bool kept = false;  // the session may hold a connection
-    std::unique_lock<std::mutex> lock(lane.mutex);
+    std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         Clock::time_point wakeAt;
-        const auto item = NextReady(lane, wakeAt);
-        if (item == lane.queue.end()) {
+        const auto item = NextFor(route, wakeAt);
+        if (item == queue_.end()) {
             if (kept) {
                 // Nothing to send now: no connection is held open while waiting.
                 lock.unlock();
@@ -240,55 +307,97 @@ void Relay::Work(Lane& lane) {
                 kept = false;
                 lock.lock();
             } else if (wakeAt == Clock::time_point::max()) {
-                lane.wake.wait(lock);
+                wake_.wait(lock);
             } else {
-                lane.wake.wait_until(lock, wakeAt);
+                wake_.wait_until(lock, wakeAt);
             }
             continue;
         }
         item->sending = true;
+        const bool probe = route.down;
+        if (probe) {
+            route.probing = true;
+            wake_.notify_all();  // the other pages are the fallback's again
+        }
+        const Clock::time_point began = Clock::now();
         lock.unlock();
         const Delivery delivery = session->Send(item->page);
         kept = true;
         lock.lock();
-        const long retry = Reckon(lane, *item, delivery);
+        if (probe) route.probing = false;
+        std::vector<Change> changes;
+        const long retry = Reckon(route, *item, delivery, began, changes);
         lock.unlock();
-        Settle(lane, *item, delivery, retry);
+        Settle(route, *item, delivery, retry);
+        Tell(changes);
         lock.lock();
-        if (delivery.outcome == Outcome::Temporary)
-            item->sending = false;
-        else
-            lane.queue.erase(item);
-        lane.wake.notify_all();
+        item->sending = false;
+        // Its life may have ended during the attempt, which was let finish.
+        const bool expired = delivery.outcome == Outcome::Temporary && PastLife(*item, WallMilliseconds());
+        if (delivery.outcome != Outcome::Temporary || expired) {
+            const Item gone = *item;
+            queue_.erase(item);
+            if (expired) {
+                lock.unlock();
+                Expire(gone.name, gone.page, gone.lastReply);
+                lock.lock();
+            }
+        }
+        wake_.notify_all();
     }
     lock.unlock();
     session->Close();
 }
 
-// The waits that follow an attempt, with the lane locked: a refusal of the page holds its pager's pages, a
-// failure of the upstream holds them all; an answer clears the upstream's wait. Gives the wait, or 0.
-long Relay::Reckon(Lane& lane, Item& item, const Delivery& delivery) {
+// With the lock held: a route failing past --failover-after is down. True when it went down now.
+bool Relay::GoesDown(Route& route, std::vector<Change>& changes) {
+    if (route.down || !route.failing || settings_.failoverAfterMilliseconds <= 0) return false;
+    if (Clock::now() - route.failingSince < std::chrono::milliseconds(settings_.failoverAfterMilliseconds))
+        return false;
+    route.down = true;
+    changes.push_back({&route, true});
+    return true;
+}
+
+// The waits that follow an attempt, with the lock held: a refusal of the page holds its pager's pages, a
+// failure of the route holds the route; an answer clears the route's wait and brings a down route back.
+// Gives the wait, or 0.
+long Relay::Reckon(Route& route, Item& item, const Delivery& delivery, Clock::time_point began,
+                   std::vector<Change>& changes) {
     const long first = settings_.retryFirstMilliseconds, most = settings_.retryMostMilliseconds;
+    item.lastReply = delivery.reply;
     if (delivery.outcome == Outcome::Temporary && delivery.scope == Scope::Upstream) {
+        route.lastReply = delivery.reply;
+        if (!route.failing) {
+            route.failing = true;
+            route.failingSince = began;
+            watch_.notify_all();  // to mark it down on time
+        }
+        GoesDown(route, changes);
         // Sessions failing together count as one failure.
-        if (Clock::now() < lane.due) return MillisecondsUntil(lane.due);
-        lane.backoffMilliseconds = NextBackoff(lane.backoffMilliseconds, first, most);
-        lane.due = Clock::now() + std::chrono::milliseconds(lane.backoffMilliseconds);
-        return lane.backoffMilliseconds;
+        if (Clock::now() < route.due) return MillisecondsUntil(route.due);
+        route.backoffMilliseconds = NextBackoff(route.backoffMilliseconds, first, most);
+        route.due = Clock::now() + std::chrono::milliseconds(route.backoffMilliseconds);
+        return route.backoffMilliseconds;
     }
-    lane.backoffMilliseconds = 0;
+    route.backoffMilliseconds = 0;
+    route.failing = false;
+    if (route.down) {
+        route.down = false;
+        changes.push_back({&route, false});
+    }
     if (delivery.outcome != Outcome::Temporary) {
-        lane.waiting.erase(item.pager);
+        waiting_.erase(item.pager);
         return 0;
     }
-    Waiting& waiting = lane.waiting[item.pager];
+    PagerWait& waiting = waiting_[item.pager];
     waiting.backoffMilliseconds = NextBackoff(waiting.backoffMilliseconds, first, most);
     waiting.due = Clock::now() + std::chrono::milliseconds(waiting.backoffMilliseconds);
     return waiting.backoffMilliseconds;
 }
 
-void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery, long retry) {
-    const std::string what = Describe(item.page, item.name) + " via " + lane.url.text + ": " + delivery.reply;
+void Relay::Settle(const Route& route, const Item& item, const Delivery& delivery, long retry) {
+    const std::string what = Describe(item.page, item.name) + " via " + route.url.text + ": " + delivery.reply;
     std::string error;
     switch (delivery.outcome) {
         case Outcome::Delivered:
@@ -302,9 +411,119 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
             Print("retrying in " + Seconds(retry) + (delivery.scope == Scope::Page ? " (this pager only): " : ": ") +
                   what);
             break;
+        // The same network would refuse it again by any route: it is not tried on the next one.
         case Outcome::Permanent: Fail(item.name, delivery.reply, what); break;
     }
-    if (events_ != nullptr) events_->Attempted(PageIdOf(item.name), lane.url.text, delivery, retry);
+    if (events_ != nullptr) events_->Attempted(PageIdOf(item.name), route.url.text, delivery, retry);
+}
+
+// What the pages of a route's carriers do now ("go by URL", or wait); with the lock held.
+std::string Relay::WhereNow(const Route& route) const {
+    std::string where;
+    for (const auto& chain : chains_) {
+        bool served = false;
+        const Route* now = nullptr;
+        for (const Route* each : chain.second) {
+            served = served || each == &route;
+            if (now == nullptr && !each->down) now = each;
+        }
+        if (!served) continue;
+        const std::string text = now != nullptr ? "go by " + now->url.text : "wait: no route of theirs is up";
+        if (where.find(text) == std::string::npos) where += (where.empty() ? "" : ", ") + text;
+    }
+    return where;
+}
+
+void Relay::Tell(const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+        std::string where, reason;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            where = WhereNow(*change.route);
+            reason = change.route->lastReply;
+        }
+        const std::string& url = change.route->url.text;
+        if (change.down) {
+            Print("route down: " + url + " has failed for " + DurationText(settings_.failoverAfterMilliseconds) +
+                  " (" + reason + "); its pages " + where);
+            if (events_ != nullptr) events_->RouteDown(url, reason);
+        } else {
+            Print("route up: " + url + " answers again; its pages " + where);
+            if (events_ != nullptr) events_->RouteUp(url);
+        }
+    }
+}
+
+bool Relay::PastLife(const Item& item, long long now) const {
+    return settings_.expireAfterMilliseconds > 0 && now - item.lifeBegan >= settings_.expireAfterMilliseconds;
+}
+
+void Relay::Expire(const std::string& name, const Page& page, const std::string& lastReply) {
+    const std::string why = "expired: not taken within " + DurationText(settings_.expireAfterMilliseconds) +
+                            " (last reply: " + (lastReply.empty() ? "none" : lastReply) + ")";
+    Fail(name, why, Describe(page, name) + ": " + why);
+    if (events_ != nullptr) events_->Failed(PageIdOf(name), why, true);
+}
+
+// Marks routes down, pages late and pages past their life, each when its time comes: it sleeps till the next
+// such time it knows of, and a second at most, so it need not hear of every page that comes.
+void Relay::Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        std::vector<Change> changes;
+        std::vector<Item> expired, late;
+        const long long now = WallMilliseconds();
+        Clock::time_point wakeAt = Clock::now() + std::chrono::seconds(1);
+        // A route goes down on the clock only while pages wait for it: one that failed once and then had
+        // nothing to send is not reported down for that.
+        std::unordered_set<const Route*> awaited;
+        for (const Item& item : queue_)
+            for (const Route* each : *item.chain)
+                if (!each->down) {
+                    awaited.insert(each);
+                    break;
+                }
+        for (const auto& route : routes_) {
+            if (awaited.count(route.get()) != 0) GoesDown(*route, changes);
+            if (route->failing && !route->down && settings_.failoverAfterMilliseconds > 0)
+                wakeAt = std::min(wakeAt, route->failingSince + std::chrono::milliseconds(
+                                                                    settings_.failoverAfterMilliseconds));
+        }
+        const auto in = [&](long long milliseconds) {
+            return Clock::now() + std::chrono::milliseconds(std::max(0LL, milliseconds));
+        };
+        for (auto item = queue_.begin(); item != queue_.end();) {
+            if (!item->lateTold && settings_.lateAfterMilliseconds > 0) {
+                if (now - item->lifeBegan >= settings_.lateAfterMilliseconds) {
+                    item->lateTold = true;
+                    late.push_back(*item);
+                } else {
+                    wakeAt = std::min(wakeAt, in(item->lifeBegan + settings_.lateAfterMilliseconds - now));
+                }
+            }
+            // A page on its way finishes its attempt; its worker expires it after.
+            if (!item->sending && PastLife(*item, now)) {
+                expired.push_back(*item);
+                item = queue_.erase(item);
+                continue;
+            }
+            if (settings_.expireAfterMilliseconds > 0)
+                wakeAt = std::min(wakeAt, in(item->lifeBegan + settings_.expireAfterMilliseconds - now));
+            ++item;
+        }
+        if (!changes.empty() || !expired.empty()) wake_.notify_all();
+        lock.unlock();
+        Tell(changes);
+        for (const Item& item : late) {
+            Print("late: " + Describe(item.page, item.name) + " has waited " +
+                  DurationText(settings_.lateAfterMilliseconds) + " or more" +
+                  (item.lastReply.empty() ? std::string() : " (last reply: " + item.lastReply + ")"));
+            if (events_ != nullptr) events_->Late(PageIdOf(item.name));
+        }
+        for (const Item& item : expired) Expire(item.name, item.page, item.lastReply);
+        lock.lock();
+        if (!stopping_) watch_.wait_until(lock, wakeAt);
+    }
 }
 
 void Relay::Fail(const std::string& name, const std::string& reason, const std::string& what) {

@@ -68,6 +68,22 @@ void WctpReceipts::SentAgain(const std::string& id, const std::string& who) {
     if (next_) next_->SentAgain(id, who);
 }
 
+void WctpReceipts::Failed(const std::string& id, const std::string& reason, bool expired) {
+    if (next_) next_->Failed(id, reason, expired);
+}
+
+void WctpReceipts::Late(const std::string& id) {
+    if (next_) next_->Late(id);
+}
+
+void WctpReceipts::RouteDown(const std::string& route, const std::string& reason) {
+    if (next_) next_->RouteDown(route, reason);
+}
+
+void WctpReceipts::RouteUp(const std::string& route) {
+    if (next_) next_->RouteUp(route);
+}
+
 void WctpReceipts::Receipt(const std::string& id, ReceiptState state, const std::string& text) {
     if (next_) next_->Receipt(id, state, text);
 }

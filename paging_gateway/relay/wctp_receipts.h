@@ -28,6 +28,11 @@ public:
                    long retryMilliseconds) override;
     void SentAgain(const std::string& id, const std::string& who) override;
     void Receipt(const std::string& id, ReceiptState state, const std::string& text) override;
+    // Passed on as they come.
+    void Failed(const std::string& id, const std::string& reason, bool expired) override;
+    void Late(const std::string& id) override;
+    void RouteDown(const std::string& route, const std::string& reason) override;
+    void RouteUp(const std::string& route) override;
 
     // Pages still being asked after.
     size_t Watching();

@@ -2,6 +2,7 @@
 #include "paging_gateway/spool/spool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "paging_gateway/platform/files.h"
@@ -259,5 +260,14 @@ bool Spool::Restore(const std::string& name, std::string& error) {
     }
     std::string ignored;
     RemoveFile(failed + ".reason", ignored);
+    // The page's life counts from now; should that fail, it keeps the time it came.
+    MarkFileChangedNow(PathOf(name), ignored);
     return true;
+}
+
+long long Spool::LifeBegan(const std::string& name) const {
+    long long milliseconds = 0;
+    if (FileChangedAt(PathOf(name), milliseconds)) return milliseconds;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }

@@ -44,8 +44,13 @@ public:
     // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
-    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    // Back from failed/ under its own name, its reason file gone and its life begun anew; false, with the
+    // reason, when it cannot be.
     bool Restore(const std::string& name, std::string& error);
+
+    // When the page's life began, in milliseconds since 1970: when it was written (just before its 200) or
+    // sent again; now when the file cannot say.
+    long long LifeBegan(const std::string& name) const;
 
     const std::string& Folder() const { return folder_; }
     std::string FailedFolder() const;

@@ -14,6 +14,11 @@ bool GatewayStatus::Open(Spool& spool, std::string& error) {
         return false;
     }
     for (const RelayRoute& route : options_.relay.routes) ledger_.AddRoute(route.url.text);
+    // The relay's own rule, so a waiting page shows the route it will leave by under today's options.
+    ledger_.SetRouteChoice([this](const std::string& carrier, const std::function<bool(const std::string&)>& isDown) {
+        const RelayRoute* route = ChooseRoute(options_.relay, carrier, isDown);
+        return route != nullptr ? route->url.text : std::string();
+    });
     ledger_.Recover(spool, [this](const Page& page) {
         const RelayRoute* route = RouteFor(options_.relay, page.carrier);
         return route != nullptr ? route->url.text : std::string();

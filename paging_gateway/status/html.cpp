@@ -1,7 +1,9 @@
 // The status page: what waits on each upstream, the newest pages, and the failed ones with a button each.
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "paging_gateway/platform/local_time.h"
 #include "paging_gateway/status/escape.h"
 #include "paging_gateway/status/render.h"
 
@@ -14,7 +16,7 @@ struct Table {
     std::vector<const char*> columns;
 };
 
-const Table ROUTES = {"routes", {"Upstream", "Waiting", "Oldest", "Last reply", "Next attempt"}};
+const Table ROUTES = {"routes", {"Upstream", "State", "Waiting", "Oldest", "Last reply", "Next attempt", "Pages go to"}};
 const Table FAILED = {"failed", {"Id", "Time", "Carrier", "Phone", "Reason", ""}};
 const Table PAGES = {"pages", {"Id", "Time", "Carrier", "Phone", "Message", "State", "Last reply"}};
 
@@ -49,11 +51,15 @@ std::string Cell(const std::string& text, const char* cssClass = nullptr) {
            HtmlEscaped(text) + "</td>";
 }
 
-// Today's times as the clock shows them, older ones with their date; always UTC.
+// Today's times as the gateway machine's clock shows them, older ones with their date.
 std::string When(std::time_t time, std::time_t now) {
-    const std::string stamp = FormatUtcTime(time), today = FormatUtcTime(now);
-    if (stamp.compare(0, 10, today, 0, 10) == 0) return stamp.substr(11, 8);
-    return stamp.substr(0, 10) + " " + stamp.substr(11, 5);
+    const LocalTime at = ToLocalTime(time), today = ToLocalTime(now);
+    char text[64];
+    if (at.year == today.year && at.month == today.month && at.day == today.day)
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", at.hour, at.minute, at.second);
+    else
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", at.year, at.month, at.day, at.hour, at.minute);
+    return text;
 }
 
 std::string MessageStart(const std::string& message) {
@@ -62,6 +68,7 @@ std::string MessageStart(const std::string& message) {
 }
 
 std::string NextAttempt(const LedgerRoute& route, std::time_t now) {
+    if (route.down && route.nextAttempt > now) return "in " + AgeText(static_cast<long>(route.nextAttempt - now));
     if (route.waiting == 0) return "-";
     // Without a retry planned the pages are in line for the next free session.
     if (route.nextAttempt == 0 || route.nextAttempt <= now) return "now";
@@ -76,10 +83,13 @@ void AddRoutes(std::string& html, const LedgerView& view) {
     }
     html += Head(ROUTES);
     for (const LedgerRoute& route : view.routes) {
-        html += "<tr>" + Cell(route.url, "text") + Cell(std::to_string(route.waiting)) +
+        const std::string state = route.down ? "down since " + When(route.since, view.now) + ": " + route.downReason
+                                             : "up since " + When(route.since, view.now);
+        html += "<tr>" + Cell(route.url, "text") + Cell(state, route.down ? "text failed" : "text relayed") +
+                Cell(std::to_string(route.waiting)) +
                 Cell(route.waiting > 0 ? AgeText(static_cast<long>(view.now - route.oldestWaiting)) : "-") +
                 Cell(route.lastReply.empty() ? "-" : route.lastReply, "text") + Cell(NextAttempt(route, view.now)) +
-                "</tr>";
+                Cell(route.goesTo.empty() || route.goesTo == route.url ? "-" : route.goesTo, "text") + "</tr>";
     }
     html += "</table>";
 }
@@ -105,6 +115,15 @@ void AddFailed(std::string& html, const LedgerView& view, const std::string& tok
         html += "<p class=\"note\">The newest " + std::to_string(view.failed.size()) + " shown.</p>";
 }
 
+// What a waiting page waits for, before the network's last word on it.
+std::string ReplyText(const LedgerPage& page, std::time_t now) {
+    if (page.state != PageState::Queued) return page.reply;
+    if (page.sentAgain != 0 && page.lastAttempt < page.sentAgain)
+        return "sent again at " + When(page.sentAgain, now) + ", waiting";
+    if (!page.waitingBehind.empty()) return "waiting behind " + page.waitingBehind;
+    return page.reply;
+}
+
 void AddPages(std::string& html, const LedgerView& view) {
     html += "<h2>Last " + std::to_string(STATUS_PAGE_ROWS) + " pages</h2>";
     if (view.latest.empty()) {
@@ -116,7 +135,9 @@ void AddPages(std::string& html, const LedgerView& view) {
         const std::string state = PageStateName(page.state);
         html += "<tr id=\"page-" + HtmlEscaped(page.id) + "\">" + Cell(page.id) + Cell(When(page.received, view.now)) +
                 Cell(page.carrier) + Cell(page.phone) + "<td class=\"text\">" + MessageStart(page.message) + "</td>" +
-                "<td class=\"state " + state + "\">" + state + "</td>" + Cell(page.reply, "text reply") + "</tr>";
+                "<td class=\"state " + state + "\">" + state +
+                (page.late && page.state == PageState::Queued ? ", late" : "") +
+                (page.expired ? ", expired" : "") + "</td>" + Cell(ReplyText(page, view.now), "text reply") + "</tr>";
     }
     html += "</table>";
 }
@@ -141,7 +162,7 @@ std::string RenderStatusHtml(const LedgerView& view, const std::string& token, b
             "<title>Paging gateway</title><style>";
     html += STYLE + PhoneLabels(ROUTES) + PhoneLabels(FAILED) + PhoneLabels(PAGES) + "}";
     html += "</style></head><body><h1>Paging gateway</h1><p class=\"note\">" + When(view.now, view.now) +
-            " UTC &middot; " + std::to_string(view.pageCount) + " pages in the ledger &middot; refreshes every " +
+            " (this machine's time, UTC" + OffsetText(ToLocalTime(view.now).offsetMinutes) + ") &middot; " + std::to_string(view.pageCount) + " pages in the ledger &middot; refreshes every " +
             std::to_string(STATUS_REFRESH_SECONDS) + " s</p>";
     if (view.writeErrors > 0)
         html += "<p class=\"failed\">The ledger could not be written " + std::to_string(view.writeErrors) +

@@ -44,6 +44,8 @@ std::string RenderMetrics(const LedgerView& view) {
         const long long age = route.waiting > 0 ? static_cast<long long>(view.now - route.oldestWaiting) : 0;
         Sample(text, "paging_gateway_oldest_waiting_seconds", route.url, static_cast<unsigned long long>(age < 0 ? 0 : age));
     }
+    Family(text, "paging_gateway_route_up", "gauge", "1 while the route is up, 0 while it is down.");
+    for (const LedgerRoute& route : view.routes) Sample(text, "paging_gateway_route_up", route.url, route.down ? 0 : 1);
     Family(text, "paging_gateway_ledger_write_errors_total", "counter", "Ledger lines that could not be written.");
     text += "paging_gateway_ledger_write_errors_total " + std::to_string(view.writeErrors) + "\n";
     return text;

@@ -15,6 +15,12 @@ std::string RenderStatusHtml(const LedgerView& view, const std::string& token, b
 // {"pages": [...], "routes": [...]}: the newest pages, and older failed ones too.
 std::string RenderStatusJson(const LedgerView& view);
 
+// One page as /status.json lists it: {"id": ..., "state": ..., "expired": ..., ...}. Notices carry the same.
+std::string PageJson(const LedgerPage& page);
+
+// One route as /status.json lists it, as of `now`: {"url": ..., "state": "up"|"down", ...}.
+std::string RouteJson(const LedgerRoute& route, std::time_t now);
+
 // Prometheus' text format.
 std::string RenderMetrics(const LedgerView& view);
 

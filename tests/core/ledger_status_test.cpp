@@ -1,10 +1,13 @@
 // The gateway's ledger (each page's story, on disk and bounded) and the status pages made from it.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/spool/spool.h"
@@ -113,6 +116,7 @@ TEST_F(LedgerTest, KeepsEachPagesStoryAcrossRestarts) {
     std::ofstream(path, std::ios::binary | std::ios::app) << "2026-12-07T13:28:00Z 000000000002 sent-again by=";
 
     auto ledger = Opened();
+    ledger->AddRoute(ROUTE);  // as each start does with today's routes
     EXPECT_EQ(ledger->DamagedLines(), 1u);
     EXPECT_EQ(ledger->FileLines(), 7u);
     EXPECT_EQ(FileText().find("000000000099"), std::string::npos);
@@ -263,4 +267,135 @@ TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
               std::string::npos)
         << metrics;
     EXPECT_NE(metrics.find("# TYPE paging_gateway_pages_waiting gauge\n"), std::string::npos);
+}
+
+TEST_F(LedgerTest, RoutesAndWaitingPagesAreShownAsTodaysOptionsRouteThem) {
+    const std::string old = "snpp://127.0.0.9:444", fallback = "wctp+http://127.0.0.1:80/wctp";
+    {
+        auto ledger = Opened();
+        ledger->AddRoute(old);
+        ledger->Received("000000000001", PageTo("5551234", "waits"), "127.0.0.1", old);
+        ledger->Attempted("000000000001", old, {Outcome::Temporary, "Connection refused"}, 2000);
+    }
+    // Started again with other routes: the old one is history, and the waiting page leaves by today's.
+    auto ledger = Opened();
+    ledger->AddRoute(ROUTE);
+    ledger->AddRoute(fallback);
+    ledger->SetRouteChoice([&](const std::string&, const std::function<bool(const std::string&)>& isDown) {
+        return !isDown(ROUTE) ? std::string(ROUTE) : fallback;
+    });
+    LedgerView view = ledger->View(200);
+    ASSERT_EQ(view.routes.size(), 2u);
+    EXPECT_EQ(view.routes[0].url, ROUTE);
+    EXPECT_EQ(view.latest[0].route, ROUTE);
+    EXPECT_EQ(view.routes[0].waiting, 1);
+
+    now += 60;
+    ledger->RouteDown(ROUTE, "Connection refused");
+    ledger->Attempted("000000000001", ROUTE, {Outcome::Temporary, "Connection refused"}, 30000);
+    view = ledger->View(200);
+    EXPECT_TRUE(view.routes[0].down);
+    EXPECT_EQ(view.routes[0].since, now);
+    EXPECT_EQ(view.routes[0].goesTo, fallback);
+    EXPECT_EQ(view.routes[0].nextAttempt, now + 30);  // a down route is still tried at its back-off
+    EXPECT_EQ(view.latest[0].route, fallback);
+    EXPECT_EQ(view.routes[1].waiting, 1);
+    const std::string json = RenderStatusJson(view);
+    EXPECT_NE(json.find("{\"url\": \"" + std::string(ROUTE) + "\", \"state\": \"down\", \"since\": \"2026-12-07T13:28:36Z\""),
+              std::string::npos)
+        << json;
+    EXPECT_NE(RenderMetrics(view).find("paging_gateway_route_up{route=\"" + std::string(ROUTE) + "\"} 0\n"),
+              std::string::npos);
+    const std::string html = RenderStatusHtml(view, "t", true);
+    EXPECT_NE(html.find("down since "), std::string::npos);
+    EXPECT_NE(html.find(": Connection refused</td>"), std::string::npos);
+
+    // The route's lines outlive a restart, which begins with every route up.
+    ledger->RouteUp(ROUTE);
+    ledger.reset();
+    EXPECT_NE(FileText().find("Z - route-down route=snpp://127.0.0.1:444 reason=\"Connection refused\"\n"),
+              std::string::npos)
+        << FileText();
+    ledger = Opened();
+    ledger->AddRoute(ROUTE);
+    EXPECT_FALSE(ledger->View(200).routes[0].down);
+    EXPECT_NE(FileText().find(" - route-up route=snpp://127.0.0.1:444\n"), std::string::npos) << FileText();
+}
+
+// Sets the time zone for this process; "" for the machine's own.
+static void UseZone(const std::string& zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone.c_str());
+    _tzset();
+#else
+    if (zone.empty())
+        unsetenv("TZ");
+    else
+        setenv("TZ", zone.c_str(), 1);
+    tzset();
+#endif
+}
+
+TEST_F(LedgerTest, AWaitingPageSaysWhatItWaitsForInTheMachinesOwnTime) {
+    // Two hours east of UTC, whatever this machine's zone.
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone != nullptr ? zone : "";
+    UseZone("XST-2");
+    auto ledger = Opened();
+    ledger->AddRoute(ROUTE);
+    ledger->Received("000000000003", PageTo("555 1234", "first"), "127.0.0.1", ROUTE);
+    ledger->Received("000000000004", PageTo("5551234", "second, same pager"), "127.0.0.1", ROUTE);
+    ledger->Received("000000000005", PageTo("5559999", "refused"), "127.0.0.1", ROUTE);
+    ledger->Attempted("000000000005", ROUTE, {Outcome::Permanent, "550 Pager ID not found"}, 0);
+    now += 60;
+    ledger->SentAgain("000000000005", "status page from 127.0.0.1");
+    ledger->Late("000000000003");
+    ledger->Late("000000000003");  // told again after a restart: still one line
+    ledger->Failed("000000000006", "no route", false);  // not in the ledger: nothing
+
+    const LedgerView view = ledger->View(200);
+    const std::string html = RenderStatusHtml(view, "t", true);
+    EXPECT_NE(html.find("<td class=\"text reply\">sent again at 15:28:36, waiting</td>"), std::string::npos) << html;
+    EXPECT_NE(html.find("<td class=\"text reply\">waiting behind 000000000003</td>"), std::string::npos);
+    EXPECT_NE(html.find(">queued, late</td>"), std::string::npos);
+    EXPECT_NE(html.find("15:28:36 (this machine's time, UTC+02:00)"), std::string::npos);
+    // Scripts read UTC.
+    const std::string json = RenderStatusJson(view);
+    EXPECT_NE(json.find("\"sent_again\": \"2026-12-07T13:28:36Z\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"late\": true"), std::string::npos);
+    EXPECT_NE(json.find("\"waiting_behind\": \"000000000003\""), std::string::npos);
+    const std::string file = FileText(), line = " 000000000003 late\n";
+    EXPECT_NE(file.find(line), std::string::npos) << file;
+    EXPECT_EQ(file.find(line), file.rfind(line)) << file;
+
+    // A page sent again gets a new life and is no longer late or expired.
+    ledger->Failed("000000000004", "expired: not taken within 60 min (last reply: none)", true);
+    EXPECT_TRUE(Story(*ledger, "000000000004").expired);
+    EXPECT_TRUE(Story(*ledger, "000000000004").canSendAgain);
+    ledger->SentAgain("000000000004", "status page from 127.0.0.1");
+    EXPECT_FALSE(Story(*ledger, "000000000004").expired);
+    UseZone(saved);
+}
+
+TEST_F(LedgerTest, APageSentAgainBeginsANewLifeInTheSpool) {
+    const auto wall = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    Spool spool;
+    std::string error, name;
+    ASSERT_TRUE(spool.Open((folder / "spool").string(), error)) << error;
+    const long long before = wall();
+    ASSERT_TRUE(spool.Put(PageTo("5551234", "x"), name, error)) << error;
+    const long long came = spool.LifeBegan(name);
+    // The file system's clock may lag the wall clock by a tick.
+    EXPECT_GE(came, before - 50);
+    EXPECT_LE(came, wall() + 50);
+    ASSERT_TRUE(spool.MoveToFailed(name, "550 refused", error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const long long again = wall();
+    ASSERT_TRUE(spool.Restore(name, error)) << error;
+    EXPECT_GE(spool.LifeBegan(name), again - 50);
+    EXPECT_GT(spool.LifeBegan(name), came + 250);
 }

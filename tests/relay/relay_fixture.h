@@ -221,6 +221,17 @@ public:
                         std::to_string(form.size()) + "\r\n\r\n" + form);
     }
 
+    // Presses the status page's Send again for `id`, as the operator would; gives the answer's first line.
+    std::string SendAgain(const std::string& id) const {
+        const std::string html = Http("/status");
+        const size_t token = html.find("name=\"token\" value=\"");
+        if (token == std::string::npos) return "no form on the status page";
+        const size_t start = token + 20;
+        const std::string answer =
+            Http("/status/send-again", "token=" + html.substr(start, html.find('"', start) - start) + "&id=" + id);
+        return answer.substr(0, answer.find("\r\n"));
+    }
+
 private:
     std::string Exchange(const std::string& request) const {
         const int handle = socket(AF_INET, SOCK_STREAM, 0);

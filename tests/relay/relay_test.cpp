@@ -380,12 +380,35 @@ TEST(RelayOptions, ReadsRoutesAndRefusesWhatCannotWork) {
     EXPECT_EQ(options.relay.routes[2].url.text, "snpp://10.0.0.1:4444");
     EXPECT_EQ(options.spoolFolder, "paging_gateway.spool");
 
+    // Repeated for a carrier, or bare, a route is a fallback; the new durations take a unit, or 0.
+    GatewayOptions fallbacks;
+    ASSERT_TRUE(parse({"--relay", "Sprint=snpp://a", "--relay", "sprint=wctp+http://b/wctp", "--relay", "snpp://c",
+                       "--relay", "snpp://d", "--failover-after", "5s", "--expire-after", "0", "--late-after", "2m"},
+                      fallbacks, error))
+        << error;
+    const auto sprint = RoutesFor(fallbacks.relay, "Sprint"), verizon = RoutesFor(fallbacks.relay, "Verizon");
+    ASSERT_EQ(sprint.size(), 2u);
+    EXPECT_EQ(sprint[1]->url.text, "wctp+http://b:80/wctp");
+    ASSERT_EQ(verizon.size(), 2u);
+    EXPECT_EQ(verizon[0]->url.text, "snpp://c:444");
+    EXPECT_EQ(ChooseRoute(fallbacks.relay, "Verizon", [](const std::string& url) { return url == "snpp://c:444"; })
+                  ->url.text,
+              "snpp://d:444");
+    EXPECT_EQ(ChooseRoute(fallbacks.relay, "Verizon", [](const std::string&) { return true; })->url.text,
+              "snpp://c:444");
+    EXPECT_EQ(fallbacks.relay.failoverAfterMilliseconds, 5000);
+    EXPECT_EQ(fallbacks.relay.expireAfterMilliseconds, 0);
+    EXPECT_EQ(fallbacks.relay.lateAfterMilliseconds, 120000);
+    EXPECT_EQ(GatewayOptions().relay.expireAfterMilliseconds, 3600000);
+
     const std::vector<std::vector<const char*>> wrong = {
         {"--relay", "http://x"},         {"--relay", "snpp://"},
         {"--relay", "snpp://x:0"},       {"--relay", "smtp://user:pw@x", "--mail-from", "a@b", "--mail-to", "{phone}@c"},
-        {"--relay", "Nextel=snpp://x"},  {"--relay", "snpp://x", "--relay", "snpp://y"},
+        {"--relay", "Nextel=snpp://x"},  {"--relay", "snpp://x", "--relay", "snpp://x:444"},
         {"--relay", "smtp://x"},         {"--relay", "smtp://x", "--mail-from", "a@b", "--mail-to", "pager@c"},
-        {"--retry-first", "0"}};
+        {"--retry-first", "0"},          {"--relay", "AT&T=snpp://x", "--relay", "at&t=snpp://x:444"},
+        {"--expire-after", "60"},        {"--failover-after", "-1s"},
+        {"--late-after", "8d"},          {"--expire-after", "soon"}};
     for (const auto& args : wrong) {
         GatewayOptions fresh;
         error.clear();
