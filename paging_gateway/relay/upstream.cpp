@@ -1,6 +1,8 @@
 // What the relay needs to know about an upstream paging network, and what one delivery came to.
 #include "paging_gateway/relay/upstream.h"
 
+#include "paging_gateway/platform/cp1252.h"
+
 namespace {
 
 struct Scheme {
@@ -97,6 +99,9 @@ bool PagerIdOf(const std::string& phoneNumber, std::string& pagerId) {
 
 std::string PrintableText(const std::string& text) {
     std::string printable;
-    for (char c : text) printable += (c >= 0x20 && c <= 0x7E) ? c : '?';
+    for (char c : Cp1252Text(text)) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        printable += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
     return printable;
 }

@@ -33,7 +33,12 @@ public:
     // Names given from now on count on above `number`: an id the ledger still has names no later page.
     void CountPast(unsigned long long number);
 
-    // The page files waiting, oldest first.
+    // Keeps `number` in the folder, on disk, as the highest id given, so that no later run gives it again
+    // even when nothing else remembers it; false, with the reason, when it cannot be written.
+    bool KeepLastNumber(unsigned long long number, std::string& error);
+
+    // The page files waiting, in the order they are to go: by number, a page sent again behind every page
+    // that came before it was sent again.
     std::vector<std::string> Waiting() const;
 
     // False, with the reason, when the file is missing or unreadable.
@@ -44,7 +49,8 @@ public:
     // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
-    // Back from failed/ under its own name, its reason file gone; false, with the reason, when it cannot be.
+    // Back from failed/ under its own name, its reason file gone, and in line behind every page given a name
+    // so far (NAME.again holds its place in line across restarts); false, with the reason, when it cannot be.
     bool Restore(const std::string& name, std::string& error);
 
     const std::string& Folder() const { return folder_; }
@@ -57,4 +63,5 @@ private:
     FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
+    unsigned long long keptNumber_ = 0;  // what the last-id file holds
 };

@@ -213,6 +213,26 @@ TEST(PagingGatewayRequest, OversizedRequestsAreRejected) {
     EXPECT_EQ(AnswerConnection(RequestState::TooLarge, HttpRequest{}, "too big", 1, false).status, 413);
 }
 
+TEST(PagingGatewayRequest, APageLargerThanAPageMayBeIsRefused) {
+    const auto post = [](size_t message, const std::string& sender) {
+        std::string body = "pin=5551234&message=";
+        for (size_t i = 0; i < message; ++i) body += "%FF";
+        body += "&from=" + sender;
+        return HttpRequest{"POST", "/messagecenter/pagersend.cgi", body, {}};
+    };
+    Page page;
+    std::string problem;
+    EXPECT_EQ(ReadRequestPage(post(MAX_PAGE_TEXT_BYTES - 3, "Ann"), page, problem), 200) << problem;
+    EXPECT_EQ(ReadRequestPage(post(MAX_PAGE_TEXT_BYTES - 3, "Anne"), page, problem), 413);
+    const Answer refused = AnswerRequest(post(4000, "Ann"));
+    EXPECT_EQ(refused.status, 413);
+    EXPECT_EQ(refused.line, "refused: page via AT&T: 4003 bytes of text, more than the 1000 a page may bring");
+    const HttpRequest longPhone{"GET", "/stage2.shtml?min=" + std::string(MAX_PAGE_PHONE_BYTES + 1, '5') + "&msg=hi", "",
+                                {}};
+    EXPECT_EQ(AnswerRequest(longPhone).status, 413);
+    EXPECT_EQ(ResponseText(413).compare(0, 37, "HTTP/1.0 413 Request Entity Too Large"), 0);
+}
+
 TEST(PagingGatewayRequest, DamagedRequestsNeverBreakTheLine) {
     // Random damage to real requests: whatever comes out is one clean line and a known status.
     std::mt19937 random(20240601);
