@@ -61,6 +61,8 @@ const char GATEWAY_USAGE[] =
     "                           /metrics (loopback always can); repeatable\n"
     "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
     "  --ledger-days N          and of no page older than N days (default 30)\n"
+    "  --ledger-megabytes N     and of no more pages than fill N MB (default 24; the file stays\n"
+    "                           within about twice that)\n"
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
     "                           up to --retry-most)\n"
     "  --retry-most MS          longest wait between tries (default 300000, 5 minutes)\n"
@@ -177,7 +179,7 @@ const char* const GATEWAY_VALUE_OPTIONS[] = {
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
-    nullptr};
+    "--ledger-megabytes", nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -283,15 +285,17 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
             return false;
         }
         options.statusAllow.push_back(range);
-    } else if (option == "--ledger-pages" || option == "--ledger-days") {
-        if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
+    } else if (option == "--ledger-pages" || option == "--ledger-days" || option == "--ledger-megabytes") {
+        if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : option == "--ledger-days" ? 36500 : 4096, number)) {
             error = option + " needs a positive number: " + PrintableText(value);
             return false;
         }
         if (option == "--ledger-pages")
             options.ledger.pages = static_cast<size_t>(number);
-        else
+        else if (option == "--ledger-days")
             options.ledger.days = number;
+        else
+            options.ledger.bytes = static_cast<size_t>(number) * 1024 * 1024;
     } else if (option == "--retry-first" || option == "--retry-most" || option == "--upstream-timeout") {
         long milliseconds = 0;
         if (!ParseDuration(value, 1, milliseconds) || milliseconds < 1 || milliseconds > 300 * 1000) {

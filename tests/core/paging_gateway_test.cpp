@@ -321,11 +321,15 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
     EXPECT_FALSE(ClientAllowed("192.168.1.10", options.statusAllow) || ClientAllowed("11.0.0.1", options.statusAllow));
     EXPECT_EQ(options.ledger.pages, 500u);
     EXPECT_EQ(options.ledger.days, 30);
+    EXPECT_EQ(options.ledger.bytes, 24u * 1024 * 1024);
+    ASSERT_TRUE(parse({"--ledger-megabytes", "8"}, options, error)) << error;
+    EXPECT_EQ(options.ledger.bytes, 8u * 1024 * 1024);
 
     const std::vector<std::vector<const char*>> wrong = {
         {"--port", "0"},      {"--port", "65536"},        {"--port", "8o"},   {"--port"},       {"--count", "0"},
         {"--count", "-2"},    {"--address", "127.1"},     {"--address", "300.0.0.1"}, {"--address", "1.2.3.4."},
-        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"}};
+        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"},
+        {"--ledger-megabytes", "4097"}};
     for (const auto& args : wrong) {
         GatewayOptions fresh;
         error.clear();
