@@ -177,7 +177,7 @@ bool Ledger::Open(const std::string& path, std::string& error) {
             }
             line.clear();
             overlong = false;
-            if (++sinceTrim == 4096) {
+            if (++sinceTrim == 512) {
                 sinceTrim = 0;
                 Trim();
                 DropDeadLines();
@@ -478,19 +478,32 @@ void Ledger::DropDeadLines() {
 
 bool Ledger::Compact(std::string& error) {
     DropDeadLines();
-    std::string text;
-    text.reserve(lineBytes_);
-    for (const Line& line : lines_) text += line.text;
     if (path_.empty()) return true;
     // The ids it drops for good are counted past first.
     if (keepLastNumber_ && !keepLastNumber_(lastNumber_, error)) return false;
-    // Written aside and renamed over the old file, so a crash leaves one whole file or the other.
+    // Written aside, a block at a time, flushed, and renamed over the old file, so a crash leaves one whole
+    // file or the other.
     const std::string fresh = path_ + ".new";
     std::string ignored;
     RemoveFile(fresh, ignored);
     file_.Close();
-    const bool written = WriteNewFile(fresh, text, error) && RenameOver(fresh, path_, error);
-    if (!written) error = "cannot rewrite " + NativePath(path_) + ": " + error;
+    AppendFile out;
+    bool written = out.Open(fresh, error);
+    std::string block;
+    for (const Line& line : lines_) {
+        block += line.text;
+        if (block.size() >= 256 * 1024) {
+            written = written && out.Append(block, false, error);
+            block.clear();
+        }
+    }
+    written = written && out.Append(block, true, error);
+    out.Close();
+    written = written && RenameOver(fresh, path_, error);
+    if (!written) {
+        RemoveFile(fresh, ignored);
+        error = "cannot rewrite " + NativePath(path_) + ": " + error;
+    }
     std::string opening;
     if (!file_.Open(path_, opening) && written) {
         error = "cannot open " + NativePath(path_) + ": " + opening;

@@ -17,14 +17,28 @@
 #include "paging_gateway/status/status_pages.h"
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-// settings_test.cpp's record of the calls that decide what a power cut leaves on the disk.
+// settings_test.cpp's record of the calls that decide what a power cut leaves on the disk, which the ledger's
+// flushes join.
 extern std::vector<std::string>* g_diskCalls;
+std::string PathOfDescriptor(int descriptor);
+
+extern "C" int fdatasync(int descriptor) {
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+    struct stat status {};
+    if (g_diskCalls) {
+        const bool file = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+        g_diskCalls->push_back("fsync " + PathOfDescriptor(descriptor) +
+                               (file ? " " + std::to_string(status.st_size) + " bytes" : ""));
+    }
+    return real(descriptor);
+}
 #endif
 
 namespace fs = std::filesystem;
