@@ -257,11 +257,18 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
         }
         if (known != pages_.end()) continue;  // settled below
         Page page;
-        std::string problem;
-        if (!spool.Load("failed/" + PageFileName(id), page, problem)) continue;
-        receivedFrom(id, page, "found in the failed folder at start");
+        std::string problem, route;
+        if (spool.Load("failed/" + PageFileName(id), page, problem)) {
+            route = routeOf(page);
+            receivedFrom(id, page, "found in the failed folder at start");
+        } else {
+            // Even a file that cannot be read keeps a row: the operator has to see what lies there.
+            LedgerEvent event = Event(now, id, "received");
+            event.fields = {{"note", "found in the failed folder at start, unreadable: " + problem}};
+            Record(event, true);
+        }
         LedgerEvent event = Event(now, id, "attempt");
-        event.fields = {{"route", routeOf(page)}, {"outcome", "permanent"}, {"reply", failedReason(id)}};
+        event.fields = {{"route", route}, {"outcome", "permanent"}, {"reply", failedReason(id)}};
         Record(event, true);
     }
     // What failed/ no longer holds cannot be sent again, and so need not be kept.

@@ -426,6 +426,8 @@ TEST_F(LedgerTest, AHandEditedLedgerLosesNothing) {
     ASSERT_TRUE(spool.Remove(IdOf(1) + ".page", error)) << error;
     ASSERT_TRUE(spool.MoveToFailed(IdOf(2) + ".page", "550 no such pager", error)) << error;
     ASSERT_TRUE(spool.MoveToFailed(IdOf(3) + ".page", "554 refused", error)) << error;
+    std::ofstream((folder / "spool" / "failed" / (IdOf(4) + ".page")).string()) << "paging_gateway spool 1\ncarr";
+    std::ofstream((folder / "spool" / "failed" / (IdOf(4) + ".page.reason")).string()) << "unreadable spool file\n";
 
     auto ledger = Opened();
     ledger->Recover(spool, [](const Page&) { return std::string(ROUTE); });
@@ -437,6 +439,8 @@ TEST_F(LedgerTest, AHandEditedLedgerLosesNothing) {
     EXPECT_TRUE(third.canSendAgain);
     EXPECT_EQ(third.reply, "554 refused");
     EXPECT_EQ(third.message, "third");
+    EXPECT_EQ(Story(*ledger, IdOf(4)).state, PageState::Failed);
+    EXPECT_EQ(Story(*ledger, IdOf(4)).reply, "unreadable spool file");
     EXPECT_EQ(ledger->DamagedLines(), 2u);
     ASSERT_EQ(ledger->Notes().size(), 1u);
     EXPECT_EQ(ledger->Notes()[0], "2 lines of " + path + " could not be read: added to " + path + ".damaged");
