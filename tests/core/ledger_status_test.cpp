@@ -448,8 +448,10 @@ TEST_F(LedgerTest, AHandEditedLedgerLosesNothing) {
     EXPECT_EQ(FileText().find('\r'), std::string::npos);
 
     ledger.reset();
+    std::ofstream(path, std::ios::binary | std::ios::app) << "2026-12-07T13:28:00Z 000000000042 attempt route=\n";
     ledger = Opened();
-    EXPECT_EQ(ledger->DamagedLines(), 0u);
+    EXPECT_EQ(ledger->DamagedLines(), 1u);
+    EXPECT_EQ(ledger->LastNumber(), 42u) << "a damaged line's id is never given again";
     EXPECT_TRUE(Story(*ledger, IdOf(3)).canSendAgain);
 }
 
