@@ -110,6 +110,9 @@ void Ledger::KeepLine(const std::string& id, std::string text) {
 }
 
 void Ledger::NoteDamaged(const std::string& bytes, bool lineEnds) {
+    // Its id, where it still has one, is never given again.
+    const size_t first = bytes.find(' ');
+    if (first != std::string::npos) NoteId(bytes.substr(first + 1, bytes.find(' ', first + 1) - first - 1));
     std::string error;
     if (!damaged_.IsOpen() && !damaged_.Open(path_ + ".damaged", error)) {
         ++writeErrors_;
