@@ -286,7 +286,8 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
         }
         options.statusAllow.push_back(range);
     } else if (option == "--ledger-pages" || option == "--ledger-days" || option == "--ledger-megabytes") {
-        if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : option == "--ledger-days" ? 36500 : 4096, number)) {
+        const long most = option == "--ledger-pages" ? 1000000 : option == "--ledger-days" ? 36500 : 4096;
+        if (!ParseNumber(value, most, number)) {
             error = option + " needs a positive number: " + PrintableText(value);
             return false;
         }

@@ -45,7 +45,8 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
     }
     const std::string whole = brokenLine_ ? "\n" + bytes : bytes;
     DWORD written = 0;
-    if (!WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr) || written != whole.size()) {
+    if (!WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr) ||
+        written != whole.size()) {
         error = written == 0 ? SystemError() : "only " + std::to_string(written) + " bytes written";
         if (written > 0 && !(SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file)))
             brokenLine_ = true;

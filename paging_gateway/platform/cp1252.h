@@ -20,7 +20,8 @@ inline std::string Cp1252Text(const std::string& text) {
     bool multibyte = false;
     for (size_t at = 0; at < text.size();) {
         const unsigned char lead = static_cast<unsigned char>(text[at]);
-        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        const size_t length =
+            lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
         if (length == 0 || at + length > text.size()) return text;
         unsigned code = length == 1 ? lead : lead & (0x7F >> length);
         for (size_t i = 1; i < length; ++i) {

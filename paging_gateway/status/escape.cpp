@@ -39,7 +39,9 @@ std::string JsonEscaped(const std::string& text) {
             unsigned code = UnicodeOfCp1252(byte);
             if (code >= 0x80 && code <= 0x9F) code = 0xFFFD;  // a byte windows-1252 leaves unassigned
             static const char HEX[] = "0123456789abcdef";
-            const char unit[] = {'\\', 'u', HEX[code >> 12 & 15], HEX[code >> 8 & 15], HEX[code >> 4 & 15], HEX[code & 15]};
+            const char unit[] = {'\\',           'u',
+                                 HEX[code >> 12 & 15], HEX[code >> 8 & 15],
+                                 HEX[code >> 4 & 15],  HEX[code & 15]};
             escaped.append(unit, sizeof unit);
         }
     }

@@ -164,7 +164,8 @@ int ServeLedger(const char* file) {
         return 1;
     }
     const double openMs = MillisecondsSince(start);
-    StatusPages pages(ledger, StatusSettings(), [](const std::string&, const std::string&, std::string&) { return true; });
+    StatusPages pages(ledger, StatusSettings(),
+                      [](const std::string&, const std::string&, std::string&) { return true; });
     double slowest[2] = {0, 0};
     size_t bytes[2] = {0, 0};
     for (int round = 0; round < 20; ++round)

@@ -512,7 +512,9 @@ TEST_F(LedgerTest, TheRewrittenLedgerIsOnDiskBeforeItTakesTheName) {
     auto ledger = Opened();  // rewrites the file at start
     g_diskCalls = nullptr;
     const std::string real = fs::canonical(folder).string();
-    const auto at = [&calls](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
+    const auto at = [&calls](const std::string& call) {
+        return std::find(calls.begin(), calls.end(), call) - calls.begin();
+    };
     const long synced = at("fsync " + real + "/ledger.txt.new " + std::to_string(FileText().size()) + " bytes"),
                renamed = at("rename " + path + ".new " + path);
     EXPECT_LT(synced, renamed);

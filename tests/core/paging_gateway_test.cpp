@@ -227,9 +227,8 @@ TEST(PagingGatewayRequest, APageLargerThanAPageMayBeIsRefused) {
     const Answer refused = AnswerRequest(post(4000, "Ann"));
     EXPECT_EQ(refused.status, 413);
     EXPECT_EQ(refused.line, "refused: page via AT&T: 4003 bytes of text, more than the 1000 a page may bring");
-    const HttpRequest longPhone{"GET", "/stage2.shtml?min=" + std::string(MAX_PAGE_PHONE_BYTES + 1, '5') + "&msg=hi", "",
-                                {}};
-    EXPECT_EQ(AnswerRequest(longPhone).status, 413);
+    const std::string longPhone = std::string(MAX_PAGE_PHONE_BYTES + 1, '5');
+    EXPECT_EQ(AnswerRequest(HttpRequest{"GET", "/stage2.shtml?min=" + longPhone + "&msg=hi", "", {}}).status, 413);
     EXPECT_EQ(ResponseText(413).compare(0, 37, "HTTP/1.0 413 Request Entity Too Large"), 0);
 }
 
