@@ -288,7 +288,8 @@ long Relay::Reckon(Lane& lane, Item& item, const Delivery& delivery) {
 }
 
 void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery, long retry) {
-    const std::string what = Describe(item.page, item.name) + " via " + lane.url.text + ": " + delivery.reply;
+    const std::string what =
+        Describe(item.page, item.name) + " via " + lane.url.text + ": " + ConsoleText(delivery.reply);
     std::string error;
     switch (delivery.outcome) {
         case Outcome::Delivered:

@@ -97,6 +97,21 @@ bool PagerIdOf(const std::string& phoneNumber, std::string& pagerId) {
     return !pagerId.empty();
 }
 
+std::string ConsoleText(const std::string& text) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string ascii;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte <= 0x7E) {
+            ascii += c;
+            continue;
+        }
+        const char escape[] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 15]};
+        ascii.append(escape, sizeof escape);
+    }
+    return ascii;
+}
+
 std::string PrintableText(const std::string& text) {
     std::string printable;
     for (char c : Cp1252Text(text)) {

@@ -441,4 +441,6 @@ TEST(WctpTest, NetworksTextIsKeptAsThePagesTextIs) {
     EXPECT_EQ(PrintableText("250 caf\xE9 \x80\x01\x7F"), "250 caf\xE9 \x80??");
     EXPECT_EQ(PrintableText("250 caf\xC3\xA9 \xE2\x82\xAC \xE2\x86\x92"), "250 caf\xE9 \x80 ?");
     EXPECT_EQ(PrintableText("\xC3\xA9t\xE9"), "\xC3\xA9t\xE9");  // not UTF-8 throughout: left as it is
+    // The console and the log take ASCII, as they do for a page's own text.
+    EXPECT_EQ(ConsoleText("250 caf\xE9 \x80 \\ ok"), "250 caf\\xE9 \\x80 \\ ok");
 }
