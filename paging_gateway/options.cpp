@@ -68,6 +68,8 @@ const char GATEWAY_USAGE[] =
     "                           /metrics (loopback always can); repeatable\n"
     "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
     "  --ledger-days N          and of no page older than N days (default 30)\n"
+    "  --ledger-megabytes N     and of no more pages than fill N MB (default 24; the file stays\n"
+    "                           within about twice that)\n"
     "  --retry-first MS         first wait after a temporary failure (default 2000; it doubles\n"
     "                           up to --retry-most)\n"
     "  --retry-most MS          longest wait between tries (default 300000, 5 minutes)\n"
@@ -179,7 +181,7 @@ const char* const GATEWAY_VALUE_OPTIONS[] = {
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
-    "--failover-after", "--expire-after", "--late-after", nullptr};
+    "--failover-after", "--expire-after", "--late-after", "--ledger-megabytes", nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -285,15 +287,18 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
             return false;
         }
         options.statusAllow.push_back(range);
-    } else if (option == "--ledger-pages" || option == "--ledger-days") {
-        if (!ParseNumber(value, option == "--ledger-pages" ? 1000000 : 36500, number)) {
+    } else if (option == "--ledger-pages" || option == "--ledger-days" || option == "--ledger-megabytes") {
+        const long most = option == "--ledger-pages" ? 1000000 : option == "--ledger-days" ? 36500 : 4096;
+        if (!ParseNumber(value, most, number)) {
             error = option + " needs a positive number: " + PrintableText(value);
             return false;
         }
         if (option == "--ledger-pages")
             options.ledger.pages = static_cast<size_t>(number);
-        else
+        else if (option == "--ledger-days")
             options.ledger.days = number;
+        else
+            options.ledger.bytes = static_cast<size_t>(number) * 1024 * 1024;
     } else if (option == "--failover-after" || option == "--expire-after" || option == "--late-after") {
         // A bare number would leave open whether it counts seconds or minutes: only 0 goes without a unit.
         long milliseconds = 0;

@@ -103,6 +103,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
             err << "paging_gateway: " << error << "\n";
             return 1;
         }
+        for (const std::string& note : status.Notes()) err << "paging_gateway: " << note << "\n";
 #ifdef PAGING_GATEWAY_MAIL
         StartMail();
 #endif

@@ -131,7 +131,9 @@ int ReadRequestPage(const HttpRequest& request, Page& page, std::string& problem
     const std::string fields =
         request.method == "POST" ? request.body
                                  : (question == std::string::npos ? std::string() : request.target.substr(question + 1));
-    return ReadPage(*carrierForm, DecodeForm(fields), page, problem) ? 200 : 400;
+    if (!ReadPage(*carrierForm, DecodeForm(fields), page, problem)) return 400;
+    problem = PageTooLarge(page);
+    return problem.empty() ? 200 : 413;
 }
 
 Answer AnswerRequest(const HttpRequest& request) {
@@ -140,6 +142,7 @@ Answer AnswerRequest(const HttpRequest& request) {
     switch (ReadRequestPage(request, page, problem)) {
         case 200: return {200, FormatPageLine(page)};
         case 404: return {404, "unknown request: " + request.method + " " + QuoteText(request.target)};
+        case 413: return {413, std::string("refused: page via ") + page.carrier->displayName + ": " + problem};
         default: return {400, "bad request: " + problem};
     }
 }

@@ -32,10 +32,11 @@ struct Answer {
 };
 
 // 200 with the page; 404 when no carrier's form has this method and path; 400, with `problem`, when the
-// form lacks a field.
+// form lacks a field; 413, with `problem`, when the page is larger than a page may be (PageTooLarge).
 int ReadRequestPage(const HttpRequest& request, Page& page, std::string& problem);
 
-// The answer to a complete request: a page (200), an unknown form (404) or a form lacking a field (400).
+// The answer to a complete request: a page (200), an unknown form (404), a form lacking a field (400) or a
+// page too large (413).
 Answer AnswerRequest(const HttpRequest& request);
 
 // The answer once reading has stopped, in whatever state: `timedOut` tells why an incomplete one stopped.

@@ -119,6 +119,18 @@ std::string QuoteText(const std::string& text) {
     return quoted + "\"";
 }
 
+std::string PageTooLarge(const Page& page) {
+    const size_t text = page.message.size() + (page.sender ? page.sender->size() : 0) +
+                        (page.callback ? page.callback->size() : 0);
+    if (text > MAX_PAGE_TEXT_BYTES)
+        return std::to_string(text) + " bytes of text, more than the " + std::to_string(MAX_PAGE_TEXT_BYTES) +
+               " a page may bring";
+    if (page.phoneNumber.size() > MAX_PAGE_PHONE_BYTES)
+        return "a phone number of " + std::to_string(page.phoneNumber.size()) + " bytes, more than the " +
+               std::to_string(MAX_PAGE_PHONE_BYTES) + " a page may bring";
+    return std::string();
+}
+
 std::string FormatPageLine(const Page& page) {
     std::string line = std::string("page via ") + page.carrier->displayName + ": to " + QuoteText(page.phoneNumber) +
                        ": " + QuoteText(page.message);

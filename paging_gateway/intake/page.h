@@ -26,6 +26,15 @@ struct Page {
     std::optional<std::string> callback;
 };
 
+// The most one page may bring: its message, sender and callback together, and its phone number. Far above
+// the 230 characters the largest carrier takes, and small enough that no sender can swell the spool or
+// the ledger with a few large requests.
+constexpr size_t MAX_PAGE_TEXT_BYTES = 1000;
+constexpr size_t MAX_PAGE_PHONE_BYTES = 64;
+
+// Why the page is larger than a page may be, or "" when it is not.
+std::string PageTooLarge(const Page& page);
+
 // The form answering this method ("GET", "POST") and path (without the query), or null.
 const CarrierForm* FindCarrierForm(const std::string& method, const std::string& path);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -14,9 +15,6 @@
 const char* const ATTEMPT_OUTCOME_NAMES[ATTEMPT_OUTCOMES] = {"delivered", "temporary", "permanent"};
 
 namespace {
-
-// Far above 10,000 pages' lines; a bigger file is not one this gateway wrote.
-constexpr size_t MAX_LEDGER_FILE_BYTES = 256u * 1024 * 1024;
 
 const char* const STATE_NAMES[] = {"received", "queued", "relayed", "delivered", "read", "failed"};
 
@@ -57,39 +55,160 @@ LedgerEvent Event(std::time_t time, const std::string& id, const char* kind) {
 
 const char* PageStateName(PageState state) { return STATE_NAMES[static_cast<int>(state)]; }
 
-Ledger::Ledger(LedgerLimits limits, Clock clock) : limits_(limits), clock_(std::move(clock)) {}
+const Ledger::EventRule Ledger::EVENT_RULES[] = {
+    {"received", &Ledger::ApplyReceived},     {"attempt", &Ledger::ApplyAttempt},
+    {"sent-again", &Ledger::ApplySentAgain},  {"receipt", &Ledger::ApplyReceipt},
+    {"failed", &Ledger::ApplyFailed},         {"expired", &Ledger::ApplyFailed},
+    {"late", &Ledger::ApplyLate},             {"route-down", &Ledger::ApplyRouteChange},
+    {"route-up", &Ledger::ApplyRouteChange},
+};
+
+Ledger::Ledger(LedgerLimits limits, Clock clock, Clock elapsed)
+    : limits_(limits), clock_(std::move(clock)), elapsed_(std::move(elapsed)) {
+    if (!elapsed_ && clock_) elapsed_ = clock_;
+}
+
+Ledger::~Ledger() {
+    std::string ignored;
+    if (keepLastNumber_) keepLastNumber_(lastNumber_, ignored);
+}
 
 std::time_t Ledger::Now() const { return clock_ ? clock_() : std::time(nullptr); }
+
+std::time_t Ledger::AgeNow() {
+    const std::time_t wall = Now();
+    const std::time_t elapsed =
+        elapsed_ ? elapsed_()
+                 : static_cast<std::time_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                                std::chrono::steady_clock::now().time_since_epoch())
+                                                .count());
+    if (!ageStarted_) {
+        ageStarted_ = true;
+        ageNow_ = wall;
+    } else {
+        ageNow_ = std::min(wall, ageNow_ + std::max<std::time_t>(0, elapsed - lastElapsed_));
+    }
+    lastElapsed_ = elapsed;
+    return ageNow_;
+}
+
+void Ledger::KeepLastNumberWith(std::function<bool(unsigned long long, std::string&)> keep) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keepLastNumber_ = std::move(keep);
+}
+
+std::vector<std::string> Ledger::Notes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_;
+}
+
+void Ledger::KeepLine(const std::string& id, std::string text) {
+    PageLines& lines = linesOf_[id];
+    ++lines.count;
+    lines.bytes += text.size();
+    lineBytes_ += text.size();
+    lines_.push_back({id, std::move(text)});
+}
+
+void Ledger::NoteDamaged(const std::string& bytes, bool lineEnds) {
+    // Its id, where it still has one, is never given again.
+    const size_t first = bytes.find(' ');
+    if (first != std::string::npos) NoteId(bytes.substr(first + 1, bytes.find(' ', first + 1) - first - 1));
+    std::string error;
+    if (!damaged_.IsOpen() && !damaged_.Open(path_ + ".damaged", error)) {
+        ++writeErrors_;
+        lastWriteError_ = "cannot write " + NativePath(path_ + ".damaged") + ": " + error;
+        return;
+    }
+    if (!damaged_.Append(lineEnds ? bytes + "\n" : bytes, false, error)) {
+        ++writeErrors_;
+        lastWriteError_ = "cannot write " + NativePath(path_ + ".damaged") + ": " + error;
+    }
+}
+
+bool Ledger::ReadLine(const std::string& line) {
+    LedgerEvent event;
+    if (!ParseLedgerLine(line, event)) return false;
+    bool known = false;
+    for (const EventRule& rule : EVENT_RULES) known = known || event.kind == rule.kind;
+    if (!known) return false;
+    // A line of a page dropped already (or never received) is history nobody can show: left out.
+    if (Apply(event, false)) KeepLine(event.id, line + "\n");
+    return true;
+}
 
 bool Ledger::Open(const std::string& path, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     path_ = path;
-    std::string text;
-    FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe != nullptr) {
-        std::fclose(probe);
-        if (!ReadSmallFile(path, MAX_LEDGER_FILE_BYTES, text, error)) return false;
-    } else if (errno != ENOENT) {
+    AgeNow();
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr && errno != ENOENT) {
         error = "cannot read " + NativePath(path) + ": " + std::strerror(errno);
         return false;
     }
-    size_t start = 0;
-    for (size_t end = text.find('\n'); start < text.size(); end = text.find('\n', start)) {
-        const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        LedgerEvent event;
-        // A last line without its line end was cut short.
-        if (end != std::string::npos && ParseLedgerLine(line, event)) {
-            if (Apply(event, false)) {
-                lines_.push_back({event.id, line + "\n"});
-                ++linesOf_[event.id];
+    // Read a block at a time and trimmed as it goes, so a file of any size fits in the ledger's bounds.
+    unsigned long long fileBytes = 0;
+    size_t sinceTrim = 0;
+    std::string line;
+    bool overlong = false;
+    std::vector<char> block(64 * 1024);
+    while (in != nullptr) {
+        const size_t got = std::fread(block.data(), 1, block.size(), in);
+        if (got == 0) break;
+        fileBytes += got;
+        for (size_t at = 0; at < got;) {
+            const char* newline = static_cast<const char*>(std::memchr(block.data() + at, '\n', got - at));
+            const size_t end = newline != nullptr ? static_cast<size_t>(newline - block.data()) : got;
+            line.append(block.data() + at, end - at);
+            at = end;
+            if (line.size() > MAX_LEDGER_LINE_BYTES) {
+                NoteDamaged(line, false);  // kept whole, in pieces
+                line.clear();
+                overlong = true;
             }
-        } else {
-            ++damagedLines_;
+            if (newline == nullptr) continue;
+            ++at;
+            if (overlong) {
+                NoteDamaged(line, true);
+                ++damagedLines_;
+            } else {
+                // An editor's CR LF is taken as LF: no value holds a bare CR (the quoting writes \r).
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (!line.empty() && !ReadLine(line)) {
+                    NoteDamaged(line, true);
+                    ++damagedLines_;
+                }
+            }
+            line.clear();
+            overlong = false;
+            if (++sinceTrim == 512) {
+                sinceTrim = 0;
+                Trim();
+                DropDeadLines();
+            }
         }
-        if (end == std::string::npos) break;
-        start = end + 1;
     }
+    const bool readFailed = in != nullptr && std::ferror(in) != 0;
+    if (in != nullptr) std::fclose(in);
+    if (readFailed) {
+        error = "cannot read " + NativePath(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    // A last line without its line end was cut short: even one that parses may have lost the end of a value.
+    if (!line.empty() || overlong) {
+        NoteDamaged(line, true);
+        ++damagedLines_;
+    }
+    damaged_.Close();
+    if (damagedLines_ > 0)
+        notes_.push_back(std::to_string(damagedLines_) + (damagedLines_ == 1 ? " line" : " lines") + " of " +
+                         NativePath(path) + " could not be read: added to " + NativePath(path + ".damaged"));
     Trim();
+    const unsigned long long bound = 2ull * limits_.bytes;
+    if (fileBytes > bound)
+        notes_.push_back(NativePath(path) + " held " + std::to_string(fileBytes / (1024 * 1024)) +
+                         " MB, more than the ledger lets it grow to (" + std::to_string(bound / (1024 * 1024)) +
+                         " MB): kept its newest " + std::to_string(pages_.size()) + " pages and trimmed the rest");
     return Compact(error);
 }
 
@@ -123,36 +242,67 @@ void Ledger::Recover(const Spool& spool, const std::function<std::string(const P
 
     std::lock_guard<std::mutex> lock(mutex_);
     const std::time_t now = Now();
+    const auto failedReason = [&spool](const std::string& id) {
+        std::string reason, problem;
+        ReadSmallFile(spool.FailedFolder() + "/" + PageFileName(id) + ".reason", 64 * 1024, reason, problem);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+        return reason.empty() ? std::string("in the failed folder at start") : reason;
+    };
+    const auto receivedFrom = [&](const std::string& id, const Page& page, const char* where) {
+        LedgerEvent event = Event(now, id, "received");
+        event.fields = {{"carrier", page.carrier->displayName}, {"phone", page.phoneNumber},
+                        {"client", ""}, {"route", routeOf(page)}, {"message", page.message},
+                        {"note", where}};
+        Record(event, true);
+    };
     for (const std::string& id : waiting) {
         const auto known = pages_.find(id);
         if (known == pages_.end()) {
             Page page;
             std::string problem;
             if (!spool.Load(PageFileName(id), page, problem)) continue;  // the relay fails it when it starts
-            LedgerEvent event = Event(now, id, "received");
-            event.fields = {{"carrier", page.carrier->displayName}, {"phone", page.phoneNumber},
-                            {"client", ""}, {"route", routeOf(page)}, {"message", page.message},
-                            {"note", "found in the spool at start"}};
-            Record(event, true);
+            receivedFrom(id, page, "found in the spool at start");
         } else if (known->second.state != PageState::Queued) {
             LedgerEvent event = Event(now, id, "sent-again");
             event.fields = {{"by", "the spool at start"}};
             Record(event, true);
         }
     }
+    // A page in failed/ keeps its row and its Send again, whatever the ledger lost.
+    for (const std::string& id : failed) {
+        const auto known = pages_.find(id);
+        if (known != pages_.end() && known->second.state != PageState::Queued) {
+            known->second.canSendAgain = true;
+            continue;
+        }
+        if (known != pages_.end()) continue;  // settled below
+        Page page;
+        std::string problem, route;
+        if (spool.Load("failed/" + PageFileName(id), page, problem)) {
+            route = routeOf(page);
+            receivedFrom(id, page, "found in the failed folder at start");
+        } else {
+            // Even a file that cannot be read keeps a row: the operator has to see what lies there.
+            LedgerEvent event = Event(now, id, "received");
+            event.fields = {{"note", "found in the failed folder at start, unreadable: " + problem}};
+            Record(event, true);
+        }
+        LedgerEvent event = Event(now, id, "attempt");
+        event.fields = {{"route", route}, {"outcome", "permanent"}, {"reply", failedReason(id)}};
+        Record(event, true);
+    }
+    // What failed/ no longer holds cannot be sent again, and so need not be kept.
+    for (auto& entry : pages_)
+        if (entry.second.canSendAgain && failed.count(entry.first) == 0 && waiting.count(entry.first) == 0)
+            entry.second.canSendAgain = false;
     std::vector<std::pair<std::string, std::string>> settled;  // id, route
     for (const auto& entry : pages_)
         if (entry.second.state == PageState::Queued && waiting.count(entry.first) == 0)
             settled.emplace_back(entry.first, entry.second.route);
     for (const auto& page : settled) {
         LedgerEvent event = Event(now, page.first, "attempt");
-        std::string reason, problem;
         if (failed.count(page.first) != 0) {
-            ReadSmallFile(spool.FailedFolder() + "/" + PageFileName(page.first) + ".reason", 64 * 1024, reason,
-                          problem);
-            while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-            event.fields = {{"route", page.second}, {"outcome", "permanent"},
-                            {"reply", reason.empty() ? "in the failed folder at start" : reason}};
+            event.fields = {{"route", page.second}, {"outcome", "permanent"}, {"reply", failedReason(page.first)}};
         } else {
             event.fields = {{"route", page.second}, {"outcome", "delivered"},
                             {"reply", "gone from the spool at start: relayed before the stop"}};
@@ -255,12 +405,12 @@ void Ledger::Record(LedgerEvent event, bool flush) {
             ++writeErrors_;
             lastWriteError_ = "cannot write " + NativePath(path_) + ": " + error;
         }
-        lines_.push_back({event.id, text});
-        ++linesOf_[event.id];
+        KeepLine(event.id, text);
     }
     Apply(event, true);
     if (event.kind == "received") Trim();
-    if (file_.IsOpen() && deadLines_ * 2 > lines_.size()) {
+    // Rewritten once the dropped pages' lines outweigh the kept ones, so the file stays within twice them.
+    if (file_.IsOpen() && deadBytes_ * 2 > lineBytes_) {
         std::string error;
         if (!Compact(error)) {
             ++writeErrors_;
@@ -276,14 +426,6 @@ LedgerRoute& Ledger::RouteNamed(const std::string& url) {
     routes_.back().url = url;
     return routes_.back();
 }
-
-const Ledger::EventRule Ledger::EVENT_RULES[] = {
-    {"received", &Ledger::ApplyReceived},     {"attempt", &Ledger::ApplyAttempt},
-    {"sent-again", &Ledger::ApplySentAgain},  {"receipt", &Ledger::ApplyReceipt},
-    {"failed", &Ledger::ApplyFailed},         {"expired", &Ledger::ApplyFailed},
-    {"late", &Ledger::ApplyLate},             {"route-down", &Ledger::ApplyRouteChange},
-    {"route-up", &Ledger::ApplyRouteChange},
-};
 
 bool Ledger::Apply(const LedgerEvent& event, bool live) {
     NoteId(event.id);
@@ -403,40 +545,69 @@ bool Ledger::ApplyRouteChange(const LedgerEvent& event, bool live) {
 }
 
 void Ledger::Trim() {
-    const std::time_t cutoff = Now() - static_cast<std::time_t>(limits_.days) * 86400;
-    // A page still waiting stays: the spool still holds it and the status page has to show it.
-    for (auto it = pages_.begin(); it != pages_.end() && (pages_.size() > limits_.pages || it->second.received < cutoff);) {
-        if (it->second.state == PageState::Queued) {
+    const std::time_t cutoff = AgeNow() - static_cast<std::time_t>(limits_.days) * 86400;
+    const auto keptBytes = [this] { return lineBytes_ - deadBytes_; };
+    // Oldest first. A page still waiting stays: the spool still holds it and the status page has to show it;
+    // so does one failed/ holds, or it could never be sent again.
+    for (auto it = pages_.begin();
+         it != pages_.end() &&
+         (pages_.size() > limits_.pages || keptBytes() > limits_.bytes || it->second.received < cutoff);) {
+        if (it->second.state == PageState::Queued || it->second.canSendAgain) {
             ++it;
             continue;
         }
         const auto lines = linesOf_.find(it->first);
         if (lines != linesOf_.end()) {
-            deadLines_ += lines->second;
+            deadLines_ += lines->second.count;
+            deadBytes_ += lines->second.bytes;
             linesOf_.erase(lines);
         }
         it = pages_.erase(it);
     }
 }
 
-bool Ledger::Compact(std::string& error) {
+void Ledger::DropDeadLines() {
+    if (deadLines_ == 0) return;
     std::deque<Line> kept;
-    std::string text;
+    size_t keptBytes = 0;  // counted anew: route lines leave by age, outside the pages' dead count
     for (Line& line : lines_)
         if (Kept(line)) {
-            text += line.text;
+            keptBytes += line.text.size();
             kept.push_back(std::move(line));
         }
     lines_.swap(kept);
-    deadLines_ = 0;
+    lineBytes_ = keptBytes;
+    deadLines_ = deadBytes_ = 0;
+}
+
+bool Ledger::Compact(std::string& error) {
+    DropDeadLines();
     if (path_.empty()) return true;
-    // Written aside and renamed over the old file, so a crash leaves one whole file or the other.
+    // The ids it drops for good are counted past first.
+    if (keepLastNumber_ && !keepLastNumber_(lastNumber_, error)) return false;
+    // Written aside, a block at a time, flushed, and renamed over the old file, so a crash leaves one whole
+    // file or the other.
     const std::string fresh = path_ + ".new";
     std::string ignored;
     RemoveFile(fresh, ignored);
     file_.Close();
-    const bool written = WriteNewFile(fresh, text, error) && RenameOver(fresh, path_, error);
-    if (!written) error = "cannot rewrite " + NativePath(path_) + ": " + error;
+    AppendFile out;
+    bool written = out.Open(fresh, error);
+    std::string block;
+    for (const Line& line : lines_) {
+        block += line.text;
+        if (block.size() >= 256 * 1024) {
+            written = written && out.Append(block, false, error);
+            block.clear();
+        }
+    }
+    written = written && out.Append(block, true, error);
+    out.Close();
+    written = written && RenameOver(fresh, path_, error);
+    if (!written) {
+        RemoveFile(fresh, ignored);
+        error = "cannot rewrite " + NativePath(path_) + ": " + error;
+    }
     std::string opening;
     if (!file_.Open(path_, opening) && written) {
         error = "cannot open " + NativePath(path_) + ": " + opening;

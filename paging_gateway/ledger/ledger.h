@@ -83,7 +83,12 @@ struct LedgerView {
 struct LedgerLimits {
     size_t pages = 10000;
     long days = 30;
+    // What the kept pages' lines may add up to; the file stays within about twice this.
+    size_t bytes = 24u * 1024 * 1024;
 };
+
+// The longest line a ledger reads back: far above the longest page's line (every byte quoted as \xNN).
+constexpr size_t MAX_LEDGER_LINE_BYTES = 1024 * 1024;
 
 class Ledger : public PageEvents {
 public:
@@ -92,12 +97,24 @@ public:
     using RouteChoice = std::function<std::string(const std::string& carrier,
                                                   const std::function<bool(const std::string& url)>& isDown)>;
 
-    explicit Ledger(LedgerLimits limits = LedgerLimits(), Clock clock = nullptr);
+    // `clock` gives the time the pages are stamped with; `elapsed`, seconds of a clock that is never set (the
+    // system's steady clock; with only `clock` given, `clock` itself), which is all the age limit trusts to
+    // move on, so a clock set forward erases no story.
+    explicit Ledger(LedgerLimits limits = LedgerLimits(), Clock clock = nullptr, Clock elapsed = nullptr);
+    ~Ledger() override;
 
-    // Reads what an earlier run left in `path`, drops what is past the limits and rewrites the file whole;
-    // false, with the reason, when the file cannot be read or written. Without Open the ledger lives in
+    // Reads what an earlier run left in `path` (LF or CR LF lines, of any size), drops what is past the
+    // limits and rewrites the file whole. A line it cannot read is added to `path`.damaged, never dropped.
+    // False, with the reason, only when the file cannot be read or written. Without Open the ledger lives in
     // memory only.
     bool Open(const std::string& path, std::string& error);
+
+    // What Open found worth saying: damaged lines, a file far over its bounds.
+    std::vector<std::string> Notes() const;
+
+    // Called with the highest id number before any id leaves the file for good (and at the end), so what the
+    // ledger forgets is still counted past; false, with the reason, holds the rewrite back.
+    void KeepLastNumberWith(std::function<bool(unsigned long long, std::string&)> keep);
 
     // A route of today's options: shown on the status pages, up from now. Routes of earlier runs that the
     // file still names are not shown.
@@ -137,7 +154,7 @@ public:
     // Lines in the file now (after compaction it holds only the kept pages' lines).
     size_t FileLines() const;
 
-    // Lines Open could not read (a line cut short by a crash), left out of the rewritten file.
+    // Lines Open could not read (a line cut short by a crash), moved to the .damaged file.
     size_t DamagedLines() const;
 
 private:
@@ -145,8 +162,19 @@ private:
         std::string id;
         std::string text;
     };
+    struct PageLines {
+        size_t count = 0;
+        size_t bytes = 0;
+    };
 
     std::time_t Now() const;
+    // The time the age limit counts from: the clock, but never ahead of what has really elapsed since Open.
+    std::time_t AgeNow();
+    // One line as read from the file (without its line end); false when it is not one.
+    bool ReadLine(const std::string& line);
+    void KeepLine(const std::string& id, std::string text);
+    void DropDeadLines();
+    void NoteDamaged(const std::string& bytes, bool lineEnds);
     // Writes the event (when there is a file) and applies it; `flush` puts it on disk before returning.
     void Record(LedgerEvent event, bool flush);
     // False for an event of a page the ledger does not have, or of a kind it does not know.
@@ -176,6 +204,11 @@ private:
 
     LedgerLimits limits_;
     Clock clock_;
+    Clock elapsed_;
+    bool ageStarted_ = false;
+    std::time_t ageNow_ = 0;
+    std::time_t lastElapsed_ = 0;
+    std::function<bool(unsigned long long, std::string&)> keepLastNumber_;
     mutable std::mutex mutex_;
     // Ids are numbers of at least 12 digits that grow a digit past 999999999999: shorter sorts first.
     struct IdOrder {
@@ -184,16 +217,20 @@ private:
         }
     };
     std::map<std::string, LedgerPage, IdOrder> pages_;  // arrival order
-    std::map<std::string, size_t, IdOrder> linesOf_;    // the file's lines per kept page
+    std::map<std::string, PageLines, IdOrder> linesOf_;  // the file's lines per kept page
     std::vector<LedgerRoute> routes_;
     RouteChoice routeChoice_;
     std::deque<Line> lines_;  // the file's lines, in order
+    size_t lineBytes_ = 0;    // of all of lines_
     size_t deadLines_ = 0;    // lines of pages no longer kept
+    size_t deadBytes_ = 0;
     std::string path_;
     AppendFile file_;
     unsigned long long lastNumber_ = 0;
     unsigned long long unroutedReceived_ = 0;
     size_t damagedLines_ = 0;
+    AppendFile damaged_;
+    std::vector<std::string> notes_;
     unsigned long long writeErrors_ = 0;
     std::string lastWriteError_;
 };

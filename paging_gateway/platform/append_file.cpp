@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -19,8 +20,9 @@
 
 bool AppendFile::Open(const std::string& path, std::string& error) {
     Close();
-    // Others may read it meanwhile (type, findstr), never write it.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+    // Others may read it meanwhile (type, findstr), never write it; writing, not only appending, lets a
+    // partial write be cut off.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = SystemError();
@@ -35,9 +37,23 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
         error = "the file is not open";
         return false;
     }
+    const HANDLE file = static_cast<HANDLE>(handle_);
+    LARGE_INTEGER before{};
+    if (!GetFileSizeEx(file, &before) || !SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) {
+        error = SystemError();
+        return false;
+    }
+    const std::string whole = brokenLine_ ? "\n" + bytes : bytes;
     DWORD written = 0;
-    if (!WriteFile(static_cast<HANDLE>(handle_), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || (flush && !FlushFileBuffers(static_cast<HANDLE>(handle_)))) {
+    if (!WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr) ||
+        written != whole.size()) {
+        error = written == 0 ? SystemError() : "only " + std::to_string(written) + " bytes written";
+        if (written > 0 && !(SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && SetEndOfFile(file)))
+            brokenLine_ = true;
+        return false;
+    }
+    brokenLine_ = false;
+    if (flush && !FlushFileBuffers(file)) {
         error = SystemError();
         return false;
     }
@@ -68,16 +84,25 @@ bool AppendFile::Append(const std::string& bytes, bool flush, std::string& error
         error = "the file is not open";
         return false;
     }
+    struct stat before {};
+    if (fstat(handle_, &before) != 0) {
+        error = SystemError();
+        return false;
+    }
+    const std::string whole = brokenLine_ ? "\n" + bytes : bytes;
     size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = write(handle_, bytes.data() + done, bytes.size() - done);
+    while (done < whole.size()) {
+        const ssize_t written = write(handle_, whole.data() + done, whole.size() - done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             error = written < 0 ? SystemError() : "nothing written";
+            // The file only grows at its end, so its length before this write is where the last whole line ends.
+            if (done > 0 && ftruncate(handle_, before.st_size) != 0) brokenLine_ = true;
             return false;
         }
         done += static_cast<size_t>(written);
     }
+    brokenLine_ = false;
     if (flush && fdatasync(handle_) != 0) {
         error = SystemError();
         return false;

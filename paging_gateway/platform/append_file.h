@@ -14,13 +14,15 @@ public:
     bool Open(const std::string& path, std::string& error);
 
     // Adds `bytes` in one write, so a killed process leaves whole lines; with `flush` they are on disk before
-    // it returns.
+    // it returns. A write that fails part-way (a full disk) is cut off again, so the next one never joins a
+    // partial line; where even that fails, the next write starts on a line of its own.
     bool Append(const std::string& bytes, bool flush, std::string& error);
 
     bool IsOpen() const;
     void Close();
 
 private:
+    bool brokenLine_ = false;  // a partial write could not be cut off
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else

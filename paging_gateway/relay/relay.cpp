@@ -397,7 +397,8 @@ long Relay::Reckon(Route& route, Item& item, const Delivery& delivery, Clock::ti
 }
 
 void Relay::Settle(const Route& route, const Item& item, const Delivery& delivery, long retry) {
-    const std::string what = Describe(item.page, item.name) + " via " + route.url.text + ": " + delivery.reply;
+    const std::string what =
+        Describe(item.page, item.name) + " via " + route.url.text + ": " + ConsoleText(delivery.reply);
     std::string error;
     switch (delivery.outcome) {
         case Outcome::Delivered:

@@ -1,6 +1,8 @@
 // What the relay needs to know about an upstream paging network, and what one delivery came to.
 #include "paging_gateway/relay/upstream.h"
 
+#include "paging_gateway/platform/cp1252.h"
+
 namespace {
 
 struct Scheme {
@@ -113,8 +115,26 @@ bool PagerIdOf(const std::string& phoneNumber, std::string& pagerId) {
     return !pagerId.empty();
 }
 
+std::string ConsoleText(const std::string& text) {
+    static const char HEX[] = "0123456789ABCDEF";
+    std::string ascii;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte <= 0x7E) {
+            ascii += c;
+            continue;
+        }
+        const char escape[] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 15]};
+        ascii.append(escape, sizeof escape);
+    }
+    return ascii;
+}
+
 std::string PrintableText(const std::string& text) {
     std::string printable;
-    for (char c : text) printable += (c >= 0x20 && c <= 0x7E) ? c : '?';
+    for (char c : Cp1252Text(text)) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        printable += byte < 0x20 || byte == 0x7F ? '?' : c;
+    }
     return printable;
 }

@@ -68,5 +68,10 @@ struct Delivery {
 // what is left is empty or holds a byte outside printable ASCII.
 bool PagerIdOf(const std::string& phoneNumber, std::string& pagerId);
 
-// A reply or error text made safe for one printed line.
+// A reply or error text made safe for one printed line and kept as windows-1252, as pages are (UTF-8
+// turned back into it), control bytes as '?'.
 std::string PrintableText(const std::string& text);
+
+// Such a text for the console and the service's log, which take ASCII only: bytes above 0x7E as \xNN, as the
+// ledger writes them.
+std::string ConsoleText(const std::string& text);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 
 #include "paging_gateway/platform/files.h"
 
@@ -15,6 +16,8 @@ const char PAGE_SUFFIX[] = ".page";
 const char PARTIAL_SUFFIX[] = ".partial";
 const char LOCK_NAME[] = "paging_gateway.lock";
 const char WRITE_CHECK_NAME[] = "write-check.partial";
+const char LAST_ID_NAME[] = "last-id";
+const char AGAIN_SUFFIX[] = ".again";
 // Names are zero-padded to 12 digits and simply grow past them, up to what the counter holds.
 const size_t NUMBER_DIGITS = 12;
 const size_t MOST_DIGITS = 19;
@@ -35,6 +38,32 @@ unsigned long long NumberOf(const std::string& name) {
         digits.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     return std::stoull(digits);
+}
+
+// The number a small file of digits holds, or 0.
+unsigned long long NumberIn(const std::string& path) {
+    std::string text, ignored;
+    if (!ReadSmallFile(path, 64, text, ignored)) return 0;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty() || text.size() > MOST_DIGITS || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::stoull(text);
+}
+
+// A sent-again page's place in line as its .again file holds it, "NUMBER TURN": behind the page of that
+// number and the pages sent again before it since; {0, 0} when unreadable.
+std::pair<unsigned long long, unsigned long long> PlaceIn(const std::string& path) {
+    std::string text, ignored;
+    if (!ReadSmallFile(path, 64, text, ignored)) return {0, 0};
+    const size_t blank = text.find(' ');
+    std::string number = text.substr(0, blank);
+    std::string turn = blank == std::string::npos ? std::string("1") : text.substr(blank + 1);
+    while (!turn.empty() && (turn.back() == '\n' || turn.back() == '\r')) turn.pop_back();
+    for (const std::string* digits : {&number, &turn})
+        if (digits->empty() || digits->size() > MOST_DIGITS ||
+            digits->find_first_not_of("0123456789") != std::string::npos)
+            return {0, 0};
+    return {std::stoull(number), std::stoull(turn)};
 }
 
 std::string NameOf(unsigned long long number) {
@@ -178,9 +207,18 @@ bool Spool::Open(const std::string& folder, std::string& error) {
         }
     }
     // A name is never used twice, so a page moved to failed/ cannot be overwritten by a later one.
+    keptNumber_ = NumberIn(PathOf(LAST_ID_NAME));
+    lastNumber_ = keptNumber_;
     for (const std::string& where : {folder_, FailedFolder()})
         for (const std::string& name : ListFiles(where)) {
             lastNumber_ = std::max(lastNumber_, NumberOf(name));
+            if (where == folder_ && EndsWith(name, AGAIN_SUFFIX)) {
+                lastNumber_ = std::max(lastNumber_, PlaceIn(PathOf(name)).first);
+                // Its page was relayed, or failed again, before the stop.
+                const std::string page = name.substr(0, name.size() - (sizeof AGAIN_SUFFIX - 1));
+                std::string ignored;
+                if (!FileExists(PathOf(page))) RemoveFile(PathOf(name), ignored);
+            }
             // Never renamed into place, so never acknowledged: the sender was told it did not go.
             if (where == folder_ && EndsWith(name, PARTIAL_SUFFIX)) {
                 std::string ignored;
@@ -194,6 +232,25 @@ bool Spool::Open(const std::string& folder, std::string& error) {
 void Spool::CountPast(unsigned long long number) {
     std::lock_guard<std::mutex> lock(numbering_);
     lastNumber_ = std::max(lastNumber_, number);
+}
+
+bool Spool::KeepLastNumber(unsigned long long number, std::string& error) {
+    {
+        std::lock_guard<std::mutex> lock(numbering_);
+        number = std::max(number, lastNumber_);
+        if (number <= keptNumber_) return true;
+    }
+    // Written aside and renamed over, so a crash leaves the old number or the new one.
+    const std::string fresh = PathOf(std::string(LAST_ID_NAME) + PARTIAL_SUFFIX);
+    std::string ignored;
+    RemoveFile(fresh, ignored);
+    if (!WriteNewFile(fresh, std::to_string(number) + "\n", error) || !RenameOver(fresh, PathOf(LAST_ID_NAME), error)) {
+        error = "cannot keep the last id in " + NativePath(PathOf(LAST_ID_NAME)) + ": " + error;
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(numbering_);
+    keptNumber_ = std::max(keptNumber_, number);
+    return true;
 }
 
 bool Spool::Put(const Page& page, std::string& name, std::string& error) {
@@ -219,13 +276,23 @@ bool Spool::Put(const Page& page, std::string& name, std::string& error) {
 }
 
 std::vector<std::string> Spool::Waiting() const {
-    std::vector<std::string> names;
-    for (const std::string& name : ListFiles(folder_))
+    std::vector<std::string> names, again;
+    for (const std::string& name : ListFiles(folder_)) {
         if (EndsWith(name, PAGE_SUFFIX)) names.push_back(name);
+        if (EndsWith(name, AGAIN_SUFFIX)) again.push_back(name.substr(0, name.size() - (sizeof AGAIN_SUFFIX - 1)));
+    }
+    // A page's place in line: its number, or for a page sent again the last number given before it was, and
+    // then behind the page of that number.
+    std::map<std::string, std::pair<unsigned long long, unsigned long long>> place;
+    for (const std::string& name : names) place[name] = {NumberOf(name), 0};
+    for (const std::string& name : again) {
+        const auto page = place.find(name);
+        if (page != place.end()) page->second = PlaceIn(PathOf(name + AGAIN_SUFFIX));
+    }
     // In arrival order, which past 12 digits is not the names' order; other names come after.
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const unsigned long long first = NumberOf(a), second = NumberOf(b);
-        if ((first == 0) != (second == 0)) return second == 0;
+    std::sort(names.begin(), names.end(), [&place](const std::string& a, const std::string& b) {
+        const auto first = place.at(a), second = place.at(b);
+        if ((first.first == 0) != (second.first == 0)) return second.first == 0;
         return first != second ? first < second : a < b;
     });
     return names;
@@ -237,7 +304,12 @@ bool Spool::Load(const std::string& name, Page& page, std::string& problem) cons
     return ReadSpoolText(text, page, problem);
 }
 
-bool Spool::Remove(const std::string& name, std::string& error) { return RemoveFile(PathOf(name), error); }
+bool Spool::Remove(const std::string& name, std::string& error) {
+    if (!RemoveFile(PathOf(name), error)) return false;
+    std::string ignored;
+    RemoveFile(PathOf(name + AGAIN_SUFFIX), ignored);  // a leftover is cleared at the next start
+    return true;
+}
 
 bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std::string& error) {
     const std::string target = FailedFolder() + "/" + name;
@@ -248,17 +320,37 @@ bool Spool::MoveToFailed(const std::string& name, const std::string& reason, std
     std::string ignored;
     RemoveFile(target + ".reason", ignored);
     if (!WriteNewFile(target + ".reason", reason + "\n", error)) return false;
-    return RenameWithoutReplacing(PathOf(name), target, error) == Renamed::Done;
+    if (RenameWithoutReplacing(PathOf(name), target, error) != Renamed::Done) return false;
+    RemoveFile(PathOf(name + AGAIN_SUFFIX), ignored);
+    return true;
 }
 
 bool Spool::Restore(const std::string& name, std::string& error) {
     const std::string failed = FailedFolder() + "/" + name;
+    if (FileExists(PathOf(name))) {
+        error = name + " is already waiting in the spool";
+        return false;
+    }
+    // Behind every page named so far, and every page sent again since the last of them, taking no id.
+    unsigned long long place = 0, turn = 1;
+    {
+        std::lock_guard<std::mutex> lock(numbering_);
+        place = lastNumber_;
+    }
+    for (const std::string& other : ListFiles(folder_))
+        if (EndsWith(other, AGAIN_SUFFIX)) {
+            const auto taken = PlaceIn(PathOf(other));
+            if (taken.first == place) turn = std::max(turn, taken.second + 1);
+        }
+    const std::string again = PathOf(name + AGAIN_SUFFIX);
+    std::string ignored;
+    RemoveFile(again, ignored);
+    if (!WriteNewFile(again, std::to_string(place) + " " + std::to_string(turn) + "\n", error)) return false;
     switch (RenameWithoutReplacing(failed, PathOf(name), error)) {
         case Renamed::Done: break;
         case Renamed::Taken: error = name + " is already waiting in the spool"; return false;
-        case Renamed::Failed: return false;
+        case Renamed::Failed: RemoveFile(again, ignored); return false;
     }
-    std::string ignored;
     RemoveFile(failed + ".reason", ignored);
     // The page's life counts from now; should that fail, it keeps the time it came.
     MarkFileChangedNow(PathOf(name), ignored);

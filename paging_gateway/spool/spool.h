@@ -33,7 +33,12 @@ public:
     // Names given from now on count on above `number`: an id the ledger still has names no later page.
     void CountPast(unsigned long long number);
 
-    // The page files waiting, oldest first.
+    // Keeps `number` in the folder, on disk, as the highest id given, so that no later run gives it again
+    // even when nothing else remembers it; false, with the reason, when it cannot be written.
+    bool KeepLastNumber(unsigned long long number, std::string& error);
+
+    // The page files waiting, in the order they are to go: by number, a page sent again behind every page
+    // that came before it was sent again.
     std::vector<std::string> Waiting() const;
 
     // False, with the reason, when the file is missing or unreadable.
@@ -44,8 +49,9 @@ public:
     // Into failed/, with failed/NAME.reason holding `reason`; never over a page already there.
     bool MoveToFailed(const std::string& name, const std::string& reason, std::string& error);
 
-    // Back from failed/ under its own name, its reason file gone and its life begun anew; false, with the
-    // reason, when it cannot be.
+    // Back from failed/ under its own name, its reason file gone, its life begun anew and in line behind every
+    // page given a name so far (NAME.again holds its place in line across restarts); false, with the reason,
+    // when it cannot be.
     bool Restore(const std::string& name, std::string& error);
 
     // When the page's life began, in milliseconds since 1970: when it was written (just before its 200) or
@@ -62,4 +68,5 @@ private:
     FileLock lock_;
     std::mutex numbering_;
     unsigned long long lastNumber_ = 0;
+    unsigned long long keptNumber_ = 0;  // what the last-id file holds
 };

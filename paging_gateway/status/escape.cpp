@@ -1,8 +1,6 @@
 // Page text made safe for where the status pages put it: HTML, JSON strings, Prometheus label values.
 #include "paging_gateway/status/escape.h"
 
-#include <cstdio>
-
 #include "paging_gateway/platform/cp1252.h"
 
 namespace {
@@ -29,7 +27,7 @@ std::string HtmlEscaped(const std::string& text) {
 
 std::string JsonEscaped(const std::string& text) {
     std::string escaped;
-    escaped.reserve(text.size() + 8);
+    escaped.reserve(text.size() + 16);
     for (const char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
@@ -40,9 +38,11 @@ std::string JsonEscaped(const std::string& text) {
         } else {
             unsigned code = UnicodeOfCp1252(byte);
             if (code >= 0x80 && code <= 0x9F) code = 0xFFFD;  // a byte windows-1252 leaves unassigned
-            char unit[8];
-            std::snprintf(unit, sizeof unit, "\\u%04x", code);
-            escaped += unit;
+            static const char HEX[] = "0123456789abcdef";
+            const char unit[] = {'\\',           'u',
+                                 HEX[code >> 12 & 15], HEX[code >> 8 & 15],
+                                 HEX[code >> 4 & 15],  HEX[code & 15]};
+            escaped.append(unit, sizeof unit);
         }
     }
     return escaped;

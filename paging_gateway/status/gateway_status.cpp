@@ -9,6 +9,8 @@ GatewayStatus::GatewayStatus(const GatewayOptions& options) : options_(options),
 
 bool GatewayStatus::Open(Spool& spool, std::string& error) {
     const std::string path = spool.Folder() + "/" + LEDGER_FILE_NAME;
+    ledger_.KeepLastNumberWith(
+        [&spool](unsigned long long number, std::string& problem) { return spool.KeepLastNumber(number, problem); });
     if (!ledger_.Open(path, error)) {
         error = "the ledger " + NativePath(path) + ": " + error;
         return false;

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/options.h"
@@ -22,6 +23,9 @@ public:
     // brought in line with what the spool holds, and the spool's numbers counted on past its ids (a relayed
     // page leaves the spool, not the ledger). False, with the reason, when the file cannot be used.
     bool Open(Spool& spool, std::string& error);
+
+    // What the ledger found worth saying at start (damaged lines, a file trimmed to its bounds).
+    std::vector<std::string> Notes() const { return ledger_.Notes(); }
 
     // What the relay tells each page's story to.
     PageEvents* Events() { return &ledger_; }

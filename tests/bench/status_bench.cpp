@@ -1,10 +1,18 @@
-// What the ledger costs each page, and what the status page costs with a full ledger of 10,000 pages.
+// What the ledger costs each page, what the status page costs with a full ledger of 10,000 pages, and what a
+// ledger full of the largest pages there are costs on disk, in memory and in /status.json.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/spool/spool.h"
@@ -121,6 +129,109 @@ BENCHMARK(BM_StatusPage10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StatusJson10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Metrics10000)->Unit(benchmark::kMicrosecond);
 
+// The largest page there is, every byte one the ledger quotes as \xNN and the JSON as \u00ff, with a long
+// reply of the same bytes.
+Page LargestPage() {
+    Page page;
+    page.carrier = CarrierByCode('V');
+    page.phoneNumber = std::string(MAX_PAGE_PHONE_BYTES, '\xFF');
+    page.message = std::string(MAX_PAGE_TEXT_BYTES, '\xFF');
+    return page;
+}
+const std::string LARGEST_REPLY(500, '\xFF');
+
+// A figure of /proc/self/status, in kB.
+long StatusKilobytes(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, std::strlen(key), key) == 0) return std::atol(line.c_str() + std::strlen(key) + 1);
+    return -1;
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Run as a process of its own (`status_bench --serve-ledger FILE`), so its memory is only what a gateway starting
+// on that file takes: it opens the ledger and answers /status.json and /status twenty times each.
+int ServeLedger(const char* file) {
+    const auto start = std::chrono::steady_clock::now();
+    Ledger ledger;
+    std::string error;
+    if (!ledger.Open(file, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    const double openMs = MillisecondsSince(start);
+    StatusPages pages(ledger, StatusSettings(),
+                      [](const std::string&, const std::string&, std::string&) { return true; });
+    double slowest[2] = {0, 0};
+    size_t bytes[2] = {0, 0};
+    for (int round = 0; round < 20; ++round)
+        for (int which = 0; which < 2; ++which) {
+            const HttpRequest request{"GET", which == 0 ? "/status.json" : "/status", "", {{"Host", "localhost"}}};
+            std::string response;
+            const auto asked = std::chrono::steady_clock::now();
+            pages.Handle(request, "127.0.0.1", response);
+            slowest[which] = std::max(slowest[which], MillisecondsSince(asked));
+            bytes[which] = response.size();
+            if (response.compare(0, 15, "HTTP/1.0 200 OK") != 0) return 1;
+        }
+    std::printf("%zu %.1f %.2f %zu %.2f %zu %ld %ld\n", ledger.View(0).pageCount, openMs, slowest[0], bytes[0],
+                slowest[1], bytes[1], StatusKilobytes("VmRSS:"), StatusKilobytes("VmHWM:"));
+    return 0;
+}
+
+// 20,000 of the largest pages through a ledger with the default bounds, then a fresh process opening what is
+// left as the gateway does at start. file_MB: the largest the file grew to, checked every 50 pages.
+void BM_LedgerOfLargestPages(benchmark::State& state) {
+    for (auto _ : state) {
+        LedgerFolder where;
+        double largestFile = 0;
+        {
+            Ledger ledger;
+            std::string error;
+            if (!ledger.Open(where.File(), error)) state.SkipWithError(error.c_str());
+            const Page page = LargestPage();
+            for (long number = 1; number <= 20000; ++number) {
+                const std::string id = IdOf(number);
+                ledger.Received(id, page, "127.0.0.1", ROUTE);
+                ledger.Attempted(id, ROUTE, {Outcome::Delivered, LARGEST_REPLY}, 0);
+                if (number % 50 == 0)
+                    largestFile = std::max(largestFile, static_cast<double>(fs::file_size(where.File())));
+            }
+        }
+        char self[4096] = "";
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length <= 0) state.SkipWithError("cannot find this program");
+        const std::string command = std::string(self) + " --serve-ledger '" + where.File() + "'";
+        FILE* child = popen(command.c_str(), "r");
+        size_t kept = 0, jsonBytes = 0, htmlBytes = 0;
+        double openMs = 0, jsonMs = 0, htmlMs = 0;
+        long rss = 0, peak = 0;
+        const bool read = child != nullptr && std::fscanf(child, "%zu %lf %lf %zu %lf %zu %ld %ld", &kept, &openMs,
+                                                          &jsonMs, &jsonBytes, &htmlMs, &htmlBytes, &rss, &peak) == 8;
+        if (child != nullptr) pclose(child);
+        if (!read) state.SkipWithError("the ledger's process said nothing");
+        state.counters["file_MB"] = largestFile / (1024 * 1024);
+        state.counters["pages_kept"] = static_cast<double>(kept);
+        state.counters["open_ms"] = openMs;
+        state.counters["json_ms_max"] = jsonMs;
+        state.counters["json_KB"] = static_cast<double>(jsonBytes) / 1024;
+        state.counters["html_ms_max"] = htmlMs;
+        state.counters["resident_MB"] = static_cast<double>(rss) / 1024;
+        state.counters["peak_resident_MB"] = static_cast<double>(peak) / 1024;
+    }
+}
+BENCHMARK(BM_LedgerOfLargestPages)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--serve-ledger") == 0) return ServeLedger(argv[2]);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,8 +1,10 @@
 // The gateway's ledger (each page's story, on disk and bounded) and the status pages made from it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -10,10 +12,37 @@
 #include <thread>
 
 #include "paging_gateway/ledger/ledger.h"
+#include "paging_gateway/platform/append_file.h"
 #include "paging_gateway/spool/spool.h"
 #include "paging_gateway/status/escape.h"
+#include "paging_gateway/status/gateway_status.h"
 #include "paging_gateway/status/render.h"
 #include "paging_gateway/status/status_pages.h"
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// settings_test.cpp's record of the calls that decide what a power cut leaves on the disk, which the ledger's
+// flushes join.
+extern std::vector<std::string>* g_diskCalls;
+std::string PathOfDescriptor(int descriptor);
+
+extern "C" int fdatasync(int descriptor) {
+    static const auto real = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fdatasync"));
+    struct stat status {};
+    if (g_diskCalls) {
+        const bool file = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+        g_diskCalls->push_back("fsync " + PathOfDescriptor(descriptor) +
+                               (file ? " " + std::to_string(status.st_size) + " bytes" : ""));
+    }
+    return real(descriptor);
+}
+#endif
 
 namespace fs = std::filesystem;
 
@@ -46,7 +75,7 @@ protected:
     }
 
     std::unique_ptr<Ledger> Opened(LedgerLimits limits = LedgerLimits()) {
-        auto ledger = std::make_unique<Ledger>(limits, [this] { return now; });
+        auto ledger = std::make_unique<Ledger>(limits, [this] { return now; }, [this] { return elapsed; });
         std::string error;
         EXPECT_TRUE(ledger->Open(path, error)) << error;
         return ledger;
@@ -58,10 +87,28 @@ protected:
         return page;
     }
 
+    std::string Read(const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // Time passing for real, as the clock shows it.
+    void Pass(std::time_t seconds) {
+        now += seconds;
+        elapsed += seconds;
+    }
+
     fs::path folder;
     std::string path;
     std::time_t now = 1796650056;  // 2026-12-07T13:27:36Z
+    std::time_t elapsed = 1000;    // what a clock that is never set shows
 };
+
+std::string IdOf(int number) {
+    char id[16];
+    std::snprintf(id, sizeof id, "%012d", number);
+    return id;
+}
 
 }  // namespace
 
@@ -100,13 +147,13 @@ TEST_F(LedgerTest, KeepsEachPagesStoryAcrossRestarts) {
         ledger->Received("000000000002", PageTo("555 9999", "second"), "127.0.0.2", ROUTE);
         ledger->Attempted("000000000001", ROUTE, {Outcome::Temporary, "Connection refused"}, 4000);
         ledger->Attempted("000000000002", ROUTE, {Outcome::Temporary, "Connection refused"}, 2500);
-        now += 2;
+        Pass(2);
         const LedgerView view = ledger->View(200);
         ASSERT_EQ(view.routes.size(), 1u);
         EXPECT_EQ(view.routes[0].waiting, 2);
         EXPECT_EQ(view.now - view.routes[0].oldestWaiting, 2);
         EXPECT_EQ(view.routes[0].nextAttempt - view.now, 1);  // 2.5 s after the last attempt, rounded up
-        now += 10;
+        Pass(10);
         ledger->Attempted("000000000001", ROUTE, {Outcome::Delivered, "250 Message Sent"}, 0);
         ledger->Attempted("000000000002", ROUTE, {Outcome::Permanent, "550 no such pager"}, 0);
         ledger->Receipt("000000000001", ReceiptState::Read, "read by the pager");
@@ -151,7 +198,7 @@ TEST_F(LedgerTest, StaysWithinItsLimitsButKeepsWaitingPages) {
     EXPECT_EQ(Story(*ledger, "000000000001").state, PageState::Queued);
     EXPECT_EQ(ledger->View(200).latest.front().id, "000000000400");
 
-    now += 31 * 86400;  // older than 30 days: gone with the next page, waiting ones excepted
+    Pass(31 * 86400);  // older than 30 days: gone with the next page, waiting ones excepted
     ledger->Received("000000000401", PageTo("1", "new"), "127.0.0.1", ROUTE);
     EXPECT_EQ(ledger->View(200).pageCount, 2u);
     ledger.reset();
@@ -180,6 +227,10 @@ TEST_F(LedgerTest, TheSpoolSettlesWhatTheLedgerMissed) {
     ASSERT_TRUE(spool.MoveToFailed("000000000002.page", "550 refused", error)) << error;
     // And one the ledger never heard of.
     ASSERT_TRUE(spool.Put(PageTo("3", "unseen"), name, error)) << error;
+    // And one the ledger has as failed that is waiting again: sent again just before the stop.
+    ASSERT_TRUE(spool.Put(PageTo("4", "again"), name, error)) << error;
+    ledger->Received("000000000004", PageTo("4", "again"), "127.0.0.1", ROUTE);
+    ledger->Attempted("000000000004", ROUTE, {Outcome::Permanent, "550 refused"}, 0);
 
     ledger->Recover(spool, [](const Page&) { return std::string(ROUTE); });
     EXPECT_EQ(Story(*ledger, "000000000001").state, PageState::Relayed);
@@ -188,6 +239,12 @@ TEST_F(LedgerTest, TheSpoolSettlesWhatTheLedgerMissed) {
     const LedgerPage unseen = Story(*ledger, "000000000003");
     EXPECT_EQ(unseen.state, PageState::Queued);
     EXPECT_EQ(unseen.message, "unseen");
+    EXPECT_EQ(Story(*ledger, "000000000004").state, PageState::Queued);
+    EXPECT_NE(FileText().find(" 000000000004 sent-again by=\"the spool at start\"\n"), std::string::npos) << FileText();
+    ledger.reset();  // one ledger to a file at a time, as in a gateway
+    ledger = Opened();
+    EXPECT_EQ(Story(*ledger, "000000000004").state, PageState::Queued);
+    EXPECT_FALSE(Story(*ledger, "000000000004").canSendAgain);
 }
 
 TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
@@ -195,6 +252,10 @@ TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
     ledger->AddRoute(ROUTE);
     ledger->Received("000000000001", PageTo("555<b>", "<script>alert(1)</script> caf\xE9 \x80"), "127.0.0.1", ROUTE);
     ledger->Attempted("000000000001", ROUTE, {Outcome::Permanent, "550 \"no\" & <gone>"}, 0);
+    ledger->Received("000000000002", PageTo("1", "copy to C:\\dir\\new failed"), "127.0.0.1", ROUTE);
+    // Past the 40 characters the status page shows of a message: the shortened start is escaped too.
+    ledger->Received("000000000003", PageTo("1", "disk full on the file server, see <img src=x onerror=alert(1)>"),
+                     "127.0.0.1", ROUTE);
     std::vector<std::string> sentAgain;
     StatusSettings settings;
     settings.listenAddress = "0.0.0.0";
@@ -256,6 +317,10 @@ TEST_F(LedgerTest, StatusPagesAnswerOnlyTheOperator) {
     EXPECT_EQ(html.find("<b>"), std::string::npos);
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt; caf\xE9 \x80"), std::string::npos);
     EXPECT_NE(html.find("550 &quot;no&quot; &amp; &lt;gone&gt;"), std::string::npos);
+    EXPECT_EQ(html.find("<img"), std::string::npos);
+    EXPECT_NE(html.find(">disk full on the file server, see &lt;img s&hellip;</td>"), std::string::npos);
+    EXPECT_NE(RenderStatusJson(view).find("\"message\": \"copy to C:\\\\dir\\\\new failed\""), std::string::npos)
+        << RenderStatusJson(view);
     EXPECT_NE(html.find("name=\"token\" value=\"" + pages.Token() + "\""), std::string::npos);
     EXPECT_NE(RenderStatusJson(view).find("\"message\": \"<script>alert(1)</script> caf\\u00e9 \\u20ac\""),
               std::string::npos);
@@ -399,3 +464,254 @@ TEST_F(LedgerTest, APageSentAgainBeginsANewLifeInTheSpool) {
     EXPECT_GE(spool.LifeBegan(name), again - 50);
     EXPECT_GT(spool.LifeBegan(name), came + 250);
 }
+
+TEST_F(LedgerTest, AgeIsCountedInDaysOfRealTimeNotFromAClockSetForward) {
+    auto ledger = Opened({100, 30});
+    ledger->Received(IdOf(1), PageTo("1", "first"), "127.0.0.1", ROUTE);
+    ledger->Attempted(IdOf(1), ROUTE, {Outcome::Delivered, "250"}, 0);
+    Pass(29 * 86400);
+    ledger->Received(IdOf(2), PageTo("1", "29 days later"), "127.0.0.1", ROUTE);
+    ledger->Attempted(IdOf(2), ROUTE, {Outcome::Delivered, "250"}, 0);
+    EXPECT_EQ(ledger->View(200).pageCount, 2u) << "29 days are within 30 days";
+
+    // The clock jumps a year ahead (a wrong clock put right): a page stamped then erases no earlier story.
+    now += 365 * 86400;
+    ledger->Received(IdOf(3), PageTo("1", "after the jump"), "127.0.0.1", ROUTE);
+    ledger->Attempted(IdOf(3), ROUTE, {Outcome::Delivered, "250"}, 0);
+    EXPECT_EQ(ledger->View(200).pageCount, 3u);
+
+    // Two real days on, the first page is 31 days old and goes; the others stay.
+    Pass(2 * 86400);
+    ledger->Received(IdOf(4), PageTo("1", "later"), "127.0.0.1", ROUTE);
+    LedgerPage page;
+    EXPECT_FALSE(ledger->Find(IdOf(1), page));
+    EXPECT_EQ(ledger->View(200).pageCount, 3u);
+}
+
+TEST_F(LedgerTest, BoundedInBytesButNeverDropsAWaitingOrFailedPage) {
+    // The largest page there is, every byte one the file quotes as \xNN.
+    const std::string largest(MAX_PAGE_TEXT_BYTES, '\xFF');
+    const LedgerLimits limits{10000, 30, 64 * 1024};
+    auto ledger = Opened(limits);
+    ledger->Received(IdOf(1), PageTo("1", largest), "127.0.0.1", ROUTE);
+    ledger->Received(IdOf(2), PageTo("2", largest), "127.0.0.1", ROUTE);
+    ledger->Attempted(IdOf(2), ROUTE, {Outcome::Permanent, "550 no such pager"}, 0);
+    for (int i = 3; i <= 300; ++i) {
+        ledger->Received(IdOf(i), PageTo("3", largest), "127.0.0.1", ROUTE);
+        ledger->Attempted(IdOf(i), ROUTE, {Outcome::Delivered, "250"}, 0);
+        ASSERT_LE(fs::file_size(path), 2 * limits.bytes + 8 * 1024) << i;
+    }
+    const size_t kept = ledger->View(200).pageCount;
+    EXPECT_LT(kept, 30u);
+    EXPECT_GT(kept, 5u);
+    EXPECT_EQ(Story(*ledger, IdOf(1)).state, PageState::Queued);
+    EXPECT_TRUE(Story(*ledger, IdOf(2)).canSendAgain);
+    EXPECT_EQ(ledger->View(200).latest.front().id, IdOf(300));
+
+    // By count as well: three good pages after a failed one leave it its row and its Send again.
+    ledger.reset();
+    ledger = Opened({3, 30});
+    for (int i = 301; i <= 303; ++i) {
+        ledger->Received(IdOf(i), PageTo("3", "good"), "127.0.0.1", ROUTE);
+        ledger->Attempted(IdOf(i), ROUTE, {Outcome::Delivered, "250"}, 0);
+    }
+    ledger.reset();
+    ledger = Opened({3, 30});
+    EXPECT_TRUE(Story(*ledger, IdOf(2)).canSendAgain);
+    EXPECT_EQ(Story(*ledger, IdOf(1)).state, PageState::Queued);
+}
+
+TEST_F(LedgerTest, AFileFarOverItsBoundsIsTrimmedAtStartAndSaysSo) {
+    {
+        std::ofstream out(path, std::ios::binary);
+        LedgerEvent event{now, "", "received", {{"route", ROUTE}, {"message", std::string(900, '\xFF')}}};
+        for (int i = 1; i <= 2000; ++i) {
+            event.id = IdOf(i);
+            event.kind = "received";
+            out << FormatLedgerLine(event);
+            out << FormatLedgerLine({now, IdOf(i), "attempt", {{"route", ROUTE}, {"outcome", "delivered"}}});
+        }
+    }
+    ASSERT_GT(FileText().size(), 7u * 1024 * 1024);
+    auto ledger = Opened({10000, 30, 1024 * 1024});
+    EXPECT_LE(FileText().size(), 1024u * 1024);
+    EXPECT_EQ(ledger->View(200).latest.front().id, IdOf(2000));
+    ASSERT_EQ(ledger->Notes().size(), 1u);
+    EXPECT_NE(ledger->Notes()[0].find(" held 7 MB, more than the ledger lets it grow to (2 MB): kept its newest "),
+              std::string::npos)
+        << ledger->Notes()[0];
+}
+
+TEST_F(LedgerTest, AHandEditedLedgerLosesNothing) {
+    // Written back by an editor with CR LF; one line mangled; a crash cut the last line inside a bare value,
+    // where it still reads as an event ("reply=550 ..." cut to "reply=55").
+    const std::string cut = "2026-12-07T13:27:40Z 000000000001 attempt route=" + std::string(ROUTE) +
+                            " outcome=permanent reply=55";
+    std::ofstream(path, std::ios::binary)
+        << "2026-12-07T13:27:36Z 000000000001 received carrier=Sprint phone=5551234 route=" << ROUTE
+        << " message=first\r\n"
+        << "2026-12-07T13:27:37Z 000000000001 attempt route=" << ROUTE << " outcome=delivered reply=250\r\n"
+        << "2026-12-07T13:27:38Z 000000000002 received carrier=Sprint phone=5559999 route=" << ROUTE
+        << " message=second\r\n"
+        << "this line was mangled by hand\r\n"
+        << "2026-12-07T13:27:39Z 000000000002 attempt route=" << ROUTE << " outcome=permanent reply=550\r\n"
+        << cut;
+    std::ofstream(path + ".damaged", std::ios::binary) << "from an earlier start\n";
+    // And a page in failed/ the ledger has no line of.
+    Spool spool;
+    std::string error, name;
+    ASSERT_TRUE(spool.Open((folder / "spool").string(), error)) << error;
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(spool.Put(PageTo("3", "third"), name, error)) << error;
+    ASSERT_TRUE(spool.Remove(IdOf(1) + ".page", error)) << error;
+    ASSERT_TRUE(spool.MoveToFailed(IdOf(2) + ".page", "550 no such pager", error)) << error;
+    ASSERT_TRUE(spool.MoveToFailed(IdOf(3) + ".page", "554 refused", error)) << error;
+    std::ofstream((folder / "spool" / "failed" / (IdOf(4) + ".page")).string()) << "paging_gateway spool 1\ncarr";
+    std::ofstream((folder / "spool" / "failed" / (IdOf(4) + ".page.reason")).string()) << "unreadable spool file\n";
+
+    auto ledger = Opened();
+    ledger->Recover(spool, [](const Page&) { return std::string(ROUTE); });
+    EXPECT_EQ(Story(*ledger, IdOf(1)).state, PageState::Relayed);
+    EXPECT_EQ(Story(*ledger, IdOf(1)).reply, "250");
+    EXPECT_TRUE(Story(*ledger, IdOf(2)).canSendAgain);
+    const LedgerPage third = Story(*ledger, IdOf(3));
+    EXPECT_EQ(third.state, PageState::Failed);
+    EXPECT_TRUE(third.canSendAgain);
+    EXPECT_EQ(third.reply, "554 refused");
+    EXPECT_EQ(third.message, "third");
+    EXPECT_EQ(Story(*ledger, IdOf(4)).state, PageState::Failed);
+    EXPECT_EQ(Story(*ledger, IdOf(4)).reply, "unreadable spool file");
+    EXPECT_EQ(ledger->DamagedLines(), 2u);
+    ASSERT_EQ(ledger->Notes().size(), 1u);
+    EXPECT_EQ(ledger->Notes()[0], "2 lines of " + path + " could not be read: added to " + path + ".damaged");
+    EXPECT_EQ(Read(path + ".damaged"), "from an earlier start\nthis line was mangled by hand\n" + cut + "\n");
+    EXPECT_EQ(FileText().find('\r'), std::string::npos);
+
+    ledger.reset();
+    std::ofstream(path, std::ios::binary | std::ios::app) << "2026-12-07T13:28:00Z 000000000042 attempt route=\n";
+    ledger = Opened();
+    EXPECT_EQ(ledger->DamagedLines(), 1u);
+    EXPECT_EQ(ledger->LastNumber(), 42u) << "a damaged line's id is never given again";
+    EXPECT_TRUE(Story(*ledger, IdOf(3)).canSendAgain);
+}
+
+TEST_F(LedgerTest, APageSentAgainGoesBehindAndNoIdIsGivenTwice) {
+    const std::string where = (folder / "spool").string();
+    std::string error, name;
+    GatewayOptions options;
+    {
+        Spool spool;
+        ASSERT_TRUE(spool.Open(where, error)) << error;
+        GatewayStatus status(options);
+        ASSERT_TRUE(status.Open(spool, error)) << error;
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(spool.Put(PageTo("1", "page " + std::to_string(i)), name, error)) << error;
+            status.Events()->Received(PageIdOf(name), PageTo("1", "x"), "127.0.0.1", ROUTE);
+        }
+        ASSERT_TRUE(spool.MoveToFailed(IdOf(1) + ".page", "550", error)) << error;
+        ASSERT_TRUE(spool.MoveToFailed(IdOf(2) + ".page", "550", error)) << error;
+        ASSERT_TRUE(spool.Put(PageTo("1", "page 4"), name, error)) << error;
+        ASSERT_TRUE(spool.Restore(IdOf(2) + ".page", error)) << error;
+        ASSERT_TRUE(spool.Restore(IdOf(1) + ".page", error)) << error;
+        ASSERT_TRUE(spool.Put(PageTo("1", "page 5"), name, error)) << error;
+        EXPECT_EQ(name, IdOf(5) + ".page") << "a page sent again takes no id";
+        const std::vector<std::string> order = {IdOf(3) + ".page", IdOf(4) + ".page", IdOf(2) + ".page",
+                                                IdOf(1) + ".page", IdOf(5) + ".page"};
+        EXPECT_EQ(spool.Waiting(), order);
+        for (const std::string& each : order) ASSERT_TRUE(spool.Remove(each, error)) << error;
+    }
+    // Nothing waits, and the ledger is lost: the ids given are still never given again.
+    fs::remove(where + "/ledger.txt");
+    {
+        Spool spool;
+        ASSERT_TRUE(spool.Open(where, error)) << error;
+        GatewayStatus status(options);
+        ASSERT_TRUE(status.Open(spool, error)) << error;
+        ASSERT_TRUE(spool.Put(PageTo("1", "page 6"), name, error)) << error;
+        EXPECT_EQ(name, IdOf(6) + ".page");
+        // And across a restart the order holds.
+        ASSERT_TRUE(spool.MoveToFailed(name, "550", error)) << error;
+        ASSERT_TRUE(spool.Put(PageTo("1", "page 7"), name, error)) << error;
+        ASSERT_TRUE(spool.Restore(IdOf(6) + ".page", error)) << error;
+        ASSERT_TRUE(spool.Put(PageTo("1", "page 8"), name, error)) << error;
+    }
+    Spool spool;
+    ASSERT_TRUE(spool.Open(where, error)) << error;
+    EXPECT_EQ(spool.Waiting(), (std::vector<std::string>{IdOf(7) + ".page", IdOf(6) + ".page", IdOf(8) + ".page"}));
+    EXPECT_FALSE(fs::exists(where + "/" + IdOf(1) + ".page.again"));
+}
+
+#ifndef _WIN32
+TEST_F(LedgerTest, TheRewrittenLedgerIsOnDiskBeforeItTakesTheName) {
+    {
+        auto ledger = Opened();
+        ledger->Received(IdOf(1), PageTo("1", "x"), "127.0.0.1", ROUTE);
+    }
+    std::vector<std::string> calls;
+    g_diskCalls = &calls;
+    auto ledger = Opened();  // rewrites the file at start
+    g_diskCalls = nullptr;
+    const std::string real = fs::canonical(folder).string();
+    const auto at = [&calls](const std::string& call) {
+        return std::find(calls.begin(), calls.end(), call) - calls.begin();
+    };
+    const long synced = at("fsync " + real + "/ledger.txt.new " + std::to_string(FileText().size()) + " bytes"),
+               renamed = at("rename " + path + ".new " + path);
+    EXPECT_LT(synced, renamed);
+    ASSERT_LT(renamed, static_cast<long>(calls.size()));
+    EXPECT_NE(std::find(calls.begin() + renamed, calls.end(), "fsync " + real), calls.end()) << "the folder, after";
+}
+
+// Run in a child with a mount namespace of its own: a small file system that fills up between two events.
+std::string FillTheDiskBetweenTwoEvents(const std::string& where) {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", where.c_str(), "tmpfs", 0, "size=64k") != 0)
+        return std::string("cannot mount a small file system: ") + std::strerror(errno);
+    const std::string path = where + "/ledger.txt";
+    {
+        Ledger ledger;
+        std::string error;
+        if (!ledger.Open(path, error)) return error;
+        ledger.Received(IdOf(1), PageTo("1", "before the disk filled"), "127.0.0.1", ROUTE);
+        {
+            std::ofstream filler(where + "/filler", std::ios::binary);
+            const std::string block(4096, 'f');
+            while (filler.write(block.data(), block.size())) filler.flush();
+        }
+        // Cut part-way: the line is longer than what is left of the file's last block.
+        ledger.Received(IdOf(2), PageTo("2", std::string(MAX_PAGE_TEXT_BYTES, '\xFF')), "127.0.0.1", ROUTE);
+        if (ledger.View(1).writeErrors == 0) return "the full disk took the whole line";
+        fs::remove(where + "/filler");
+        ledger.Received(IdOf(3), PageTo("3", "after the disk had room again"), "127.0.0.1", ROUTE);
+    }
+    Ledger again;
+    std::string error;
+    if (!again.Open(path, error)) return error;
+    LedgerPage page;
+    if (again.DamagedLines() != 0) return std::to_string(again.DamagedLines()) + " damaged lines";
+    if (!again.Find(IdOf(1), page) || !again.Find(IdOf(3), page)) return "a page lost its story";
+    return "";
+}
+
+TEST_F(LedgerTest, AFullDiskNeverJoinsTwoLines) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount a small file system of its own";
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string problem = FillTheDiskBetweenTwoEvents(folder.string());
+        if (write(report[1], problem.data(), problem.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(report[1]);
+    std::string problem;
+    char buffer[512];
+    for (ssize_t got; (got = read(report[0], buffer, sizeof buffer)) > 0;) problem.append(buffer, got);
+    close(report[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (problem.find("cannot mount") == 0) GTEST_SKIP() << problem;
+    EXPECT_EQ(problem, "");
+}
+#endif

@@ -214,6 +214,25 @@ TEST(PagingGatewayRequest, OversizedRequestsAreRejected) {
     EXPECT_EQ(AnswerConnection(RequestState::TooLarge, HttpRequest{}, "too big", 1, false).status, 413);
 }
 
+TEST(PagingGatewayRequest, APageLargerThanAPageMayBeIsRefused) {
+    const auto post = [](size_t message, const std::string& sender) {
+        std::string body = "pin=5551234&message=";
+        for (size_t i = 0; i < message; ++i) body += "%FF";
+        body += "&from=" + sender;
+        return HttpRequest{"POST", "/messagecenter/pagersend.cgi", body, {}};
+    };
+    Page page;
+    std::string problem;
+    EXPECT_EQ(ReadRequestPage(post(MAX_PAGE_TEXT_BYTES - 3, "Ann"), page, problem), 200) << problem;
+    EXPECT_EQ(ReadRequestPage(post(MAX_PAGE_TEXT_BYTES - 3, "Anne"), page, problem), 413);
+    const Answer refused = AnswerRequest(post(4000, "Ann"));
+    EXPECT_EQ(refused.status, 413);
+    EXPECT_EQ(refused.line, "refused: page via AT&T: 4003 bytes of text, more than the 1000 a page may bring");
+    const std::string longPhone = std::string(MAX_PAGE_PHONE_BYTES + 1, '5');
+    EXPECT_EQ(AnswerRequest(HttpRequest{"GET", "/stage2.shtml?min=" + longPhone + "&msg=hi", "", {}}).status, 413);
+    EXPECT_EQ(ResponseText(413).compare(0, 37, "HTTP/1.0 413 Request Entity Too Large"), 0);
+}
+
 TEST(PagingGatewayRequest, DamagedRequestsNeverBreakTheLine) {
     // Random damage to real requests: whatever comes out is one clean line and a known status.
     std::mt19937 random(20240601);
@@ -302,11 +321,15 @@ TEST(PagingGatewayOptions, ReadsTheCommandLine) {
     EXPECT_FALSE(ClientAllowed("192.168.1.10", options.statusAllow) || ClientAllowed("11.0.0.1", options.statusAllow));
     EXPECT_EQ(options.ledger.pages, 500u);
     EXPECT_EQ(options.ledger.days, 30);
+    EXPECT_EQ(options.ledger.bytes, 24u * 1024 * 1024);
+    ASSERT_TRUE(parse({"--ledger-megabytes", "8"}, options, error)) << error;
+    EXPECT_EQ(options.ledger.bytes, 8u * 1024 * 1024);
 
     const std::vector<std::vector<const char*>> wrong = {
         {"--port", "0"},      {"--port", "65536"},        {"--port", "8o"},   {"--port"},       {"--count", "0"},
         {"--count", "-2"},    {"--address", "127.1"},     {"--address", "300.0.0.1"}, {"--address", "1.2.3.4."},
-        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"}};
+        {"--verbose"},        {"--status-allow", "10.0.0.0/33"}, {"--status-allow", "10.0.0/8"}, {"--ledger-days", "0"},
+        {"--ledger-megabytes", "4097"}};
     for (const auto& args : wrong) {
         GatewayOptions fresh;
         error.clear();

@@ -383,7 +383,7 @@ TEST(WctpTest, RepliesMeanWhatTheirCodesSay) {
         {true, 200,
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?><wctp-Operation><wctp-SubmitClientResponse>"
          "<wctp-Failure errorCode=\"403\" errorText=\"caf\xE9 \x80\"/></wctp-SubmitClientResponse></wctp-Operation>",
-         Outcome::Permanent, "403: caf?? ???", ""},  // one ? a UTF-8 byte
+         Outcome::Permanent, "403: caf\xE9 \x80", ""},  // windows-1252 again, as the pages' text is kept
     };
     for (const auto& each : cases) {
         HttpAnswer answer;
@@ -484,4 +484,13 @@ TEST(WctpTest, AddressesAndOptionsAreCheckedAtStart) {
     ASSERT_TRUE(ReadWctpCredentials(relay, wctp, error)) << error;
     EXPECT_TRUE(wctp.senderId == "gw" && wctp.securityCode == "c&de");
     EXPECT_EQ(error.find("c&de"), std::string::npos);
+}
+
+TEST(WctpTest, NetworksTextIsKeptAsThePagesTextIs) {
+    // An SNPP or SMTP server's bytes are windows-1252 already; UTF-8 (any XML reply) is turned back into it.
+    EXPECT_EQ(PrintableText("250 caf\xE9 \x80\x01\x7F"), "250 caf\xE9 \x80??");
+    EXPECT_EQ(PrintableText("250 caf\xC3\xA9 \xE2\x82\xAC \xE2\x86\x92"), "250 caf\xE9 \x80 ?");
+    EXPECT_EQ(PrintableText("\xC3\xA9t\xE9"), "\xC3\xA9t\xE9");  // not UTF-8 throughout: left as it is
+    // The console and the log take ASCII, as they do for a page's own text.
+    EXPECT_EQ(ConsoleText("250 caf\xE9 \x80 \\ ok"), "250 caf\\xE9 \\x80 \\ ok");
 }
