@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -182,6 +183,8 @@ void Ledger::Attempted(const std::string& id, const std::string& route, const De
                     {"reply", delivery.reply}};
     if (delivery.outcome == Outcome::Temporary && retryMilliseconds > 0)
         event.fields.emplace_back("retry_ms", std::to_string(retryMilliseconds));
+    if (delivery.parts > 1)  // one page, its parts as attempts
+        event.fields.emplace_back("part", std::to_string(delivery.part) + "/" + std::to_string(delivery.parts));
     // The spool holds the page until the network took it, so a lost line is found again at start (Recover).
     Record(event, false);
 }
@@ -255,10 +258,14 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
     if (event.kind == "attempt") {
         const int outcome = OutcomeIndex(event.Field("outcome"));
         if (outcome < 0) return false;
+        // A part taken with more to come leaves the page waiting.
+        const std::string part = event.Field("part");
+        const size_t slash = part.find('/');
+        const bool more = slash != std::string::npos && std::atol(part.c_str()) < std::atol(part.c_str() + slash + 1);
         const std::string url = event.Field("route");
         page.reply = event.Field("reply");
         ++page.attempts;
-        if (outcome == ATTEMPT_DELIVERED) page.state = PageState::Relayed;
+        if (outcome == ATTEMPT_DELIVERED && !more) page.state = PageState::Relayed;
         if (outcome == ATTEMPT_PERMANENT) page.state = PageState::Failed;
         page.canSendAgain = outcome == ATTEMPT_PERMANENT;
         const std::string retry = event.Field("retry_ms");
@@ -273,7 +280,7 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
         route.lastAttempt = event.time;
         if (live) {
             ++route.attempts[outcome];
-            if (outcome == ATTEMPT_DELIVERED) ++route.relayed;
+            if (outcome == ATTEMPT_DELIVERED && !more) ++route.relayed;
             if (outcome == ATTEMPT_PERMANENT) ++route.failed;
         }
     } else if (event.kind == "sent-again") {

@@ -25,6 +25,7 @@ struct Relay::Item {
     std::string pager;  // whose pages keep their order
     Page page;
     bool sending = false;
+    size_t partsDone = 0;  // a page sent in parts: those the upstream took, never sent again
 };
 
 // A pager whose last page was refused for now: its pages wait till `due`.
@@ -85,7 +86,12 @@ std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, cons
 #ifdef PAGING_GATEWAY_MAIL
     if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
 #endif
-    if (url.kind == UpstreamKind::Snpp) return std::make_unique<SnppSession>(url, timeout);
+    if (url.kind == UpstreamKind::Snpp) {
+        SnppSettings snpp;
+        for (const RelayRoute& route : settings.routes)
+            if (route.url.text == url.text) snpp = route.snpp;
+        return std::make_unique<SnppSession>(url, snpp, timeout);
+    }
     if (url.kind == UpstreamKind::Wctp) return alone(SendWctpPage);
     return alone(Unrelayable);
 }
@@ -248,14 +254,16 @@ void Relay::Work(Lane& lane) {
         }
         item->sending = true;
         lock.unlock();
-        const Delivery delivery = session->Send(item->page);
+        const Delivery delivery = session->Send(item->page, item->partsDone);
         kept = true;
         lock.lock();
+        const bool more = MorePartsAfter(delivery);
+        if (delivery.outcome == Outcome::Delivered) item->partsDone = delivery.part;
         const long retry = Reckon(lane, *item, delivery);
         lock.unlock();
         Settle(lane, *item, delivery, retry);
         lock.lock();
-        if (delivery.outcome == Outcome::Temporary)
+        if (delivery.outcome == Outcome::Temporary || more)  // the next part goes as soon as a session is free
             item->sending = false;
         else
             lane.queue.erase(item);
@@ -292,7 +300,9 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
     std::string error;
     switch (delivery.outcome) {
         case Outcome::Delivered:
-            if (spool_.Remove(item.name, error))
+            if (MorePartsAfter(delivery))
+                Print("relayed part " + std::to_string(delivery.part) + "/" + std::to_string(delivery.parts) + ": " + what);
+            else if (spool_.Remove(item.name, error))
                 Print("relayed: " + what);
             else
                 Print("relayed: " + what + "; cannot remove it from the spool (" + error +
