@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "paging_gateway/relay/snpp.h"
 
 #ifdef PAGING_GATEWAY_MAIL
 #define RELAY_KINDS "SNPP, e-mail or WCTP"
@@ -197,8 +198,9 @@ bool ApplySnppOption(const std::string& option, const std::string& value, Gatewa
         }
         snpp.sendTimeoutMilliseconds = milliseconds;
     } else if (option == "--snpp-max-length") {
-        if (!ParseNumber(value, 100000, number) || number < 20) {
-            error = "--snpp-max-length needs a number of characters from 20 to 100000: " + PrintableText(value);
+        if (!ParseNumber(value, 100000, number) || number < SNPP_LEAST_MAX_LENGTH) {
+            error = "--snpp-max-length needs a number of characters from " + std::to_string(SNPP_LEAST_MAX_LENGTH) +
+                    " to 100000: " + PrintableText(value);
             return false;
         }
         snpp.maxLength = static_cast<size_t>(number);

@@ -15,6 +15,8 @@ using Reply = SnppSession::Reply;
 const int MAX_REPLY_LINES = 64;
 // A goodbye is a courtesy: a silent server gets this long for it.
 const long MOST_QUIT_MILLISECONDS = 2000;
+// The last part of a page keeps at least this much room for the text beside the sender and callback.
+const size_t MOST_SHARED_TAIL = 10;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -108,7 +110,8 @@ SnppParts SnppPartsOf(const Page& page, const SnppSettings& settings) {
         return parts;
     }
     // A sender so long that it would crowd out the text is shortened itself.
-    if (tail.size() > most / 2) tail = tail.substr(0, most / 2 - 4) + "...)";
+    const size_t marker = PartMarker(SNPP_MOST_PARTS, SNPP_MOST_PARTS).size();
+    if (tail.size() + marker + MOST_SHARED_TAIL > most) tail = tail.substr(0, most - marker - MOST_SHARED_TAIL - 4) + "...)";
     std::vector<std::string> chunks;
     std::vector<size_t> room;
     const auto compose = [&](size_t count) {
@@ -126,7 +129,12 @@ SnppParts SnppPartsOf(const Page& page, const SnppSettings& settings) {
     }
     size_t total = 0;
     for (size_t each : room) total += each;
-    Chunk(page.message.substr(0, total - 3) + "...", room, false, chunks);
+    // Cut where the parts still hold it, the "..." after the last word kept, not after a blank or a CR.
+    for (size_t keep = total - 3;; --keep) {
+        std::string kept = page.message.substr(0, keep);
+        while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\r')) kept.pop_back();
+        if (Chunk(kept + "...", room, false, chunks) || keep == 0) break;
+    }
     compose(SNPP_MOST_PARTS);
     parts.cut = true;
     return parts;

@@ -9,8 +9,9 @@
 
 class ClientSocket;
 
-// The most texts one page becomes on a server with a length limit.
+// The most texts one page becomes on a server with a length limit, and the least limit a route may set.
 const size_t SNPP_MOST_PARTS = 3;
+const long SNPP_LEAST_MAX_LENGTH = 40;
 
 // The sender and callback as words ("from Bob, callback 5550001111"), or "" when the page has neither.
 std::string SnppSenderWords(const Page& page);
