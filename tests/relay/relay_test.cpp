@@ -947,3 +947,78 @@ TEST(RelayOptions, SnppOptionsGoToEverySnppRouteInAnyOrder) {
     }
     unsetenv("PAGING_GATEWAY_SNPP_PASSWORD");
 }
+
+namespace {
+
+// hfaxd's paging jobs, read from its job files (sendq/ and doneq/) and their texts (docq/): each pager id's
+// texts, in job order.
+std::map<std::string, std::vector<std::string>> HfaxdJobs(const std::string& spool) {
+    std::map<long, std::pair<std::string, std::string>> jobs;
+    for (const std::string queue : {"sendq", "doneq"})
+        for (const std::string& name : FilesIn(spool + "/" + queue, "")) {
+            if (name.size() < 2 || name[0] != 'q' || name.find_first_not_of("0123456789", 1) != std::string::npos)
+                continue;
+            std::istringstream lines(ReadFile(spool + "/" + queue + "/" + name));
+            long id = 0;
+            std::string pin, text;
+            for (std::string line; std::getline(lines, line);) {
+                if (line.compare(0, 6, "jobid:") == 0) id = std::atol(line.c_str() + 6);
+                if (line.compare(0, 8, "page:0::") == 0) pin = line.substr(8);
+                if (line.compare(0, 8, "data:0::") == 0) text = ReadFile(spool + "/" + line.substr(8));
+            }
+            if (!text.empty() && text.back() == '\n') text.pop_back();
+            jobs[id] = {pin, text};
+        }
+    std::map<std::string, std::vector<std::string>> byPager;
+    for (const auto& job : jobs) byPager[job.second.first].push_back(job.second.second);
+    return byPager;
+}
+
+}  // namespace
+
+// Run by hfaxd_test.sh, which starts a real hfaxd in a namespace of its own and says where it is.
+TEST(RelayHfaxd, ARealServerGetsOneJobAPartAndAWrongPasswordFailsNothing) {
+    const char* server = std::getenv("HFAXD_SNPP");
+    if (server == nullptr) GTEST_SKIP() << "hfaxd_test.sh runs this against a real hfaxd";
+    const std::string spool = std::getenv("HFAXD_SPOOL"), transcript = std::getenv("HFAXD_TRANSCRIPT");
+    const auto dialogue = [&] { return "\n--- SNPP dialogue\n" + ReadFile(transcript); };
+    const std::vector<std::string> route = With({"--relay", "snpp://" + std::string(server)}, HFAXD_ROUTE);
+    {
+        TempFolder folder;
+        Gateway gateway(folder.path, "127.0.0.3", route, {"PAGING_GATEWAY_SNPP_PASSWORD=wrong"});
+        ASSERT_EQ(gateway.Send('V', "wrong password", "5551000009", "", ""), 200);
+        ASSERT_EQ(gateway.Send('S', "wrong password too", "5551000008", "Bob", ""), 200);
+        ASSERT_TRUE(gateway.WaitForLines("retrying in ", 3)) << gateway.Output() << dialogue();
+        EXPECT_NE(gateway.Output().find(": login refused: 550 Login incorrect.\n"), std::string::npos)
+            << gateway.Output() << dialogue();
+        EXPECT_EQ(Count(gateway.Output(), "failed"), 0u) << gateway.Output();
+        EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", ".page").empty());
+        EXPECT_EQ(FilesIn(folder.path + "/spool", ".page").size(), 2u);
+        EXPECT_TRUE(HfaxdJobs(spool).empty()) << dialogue();
+    }
+    TempFolder folder;
+    Gateway gateway(folder.path, "127.0.0.3", route, {HFAXD_PASSWORD});
+    const std::string longText = Words(200);
+    ASSERT_EQ(gateway.Send('V', "plain page", "5551000001", "", ""), 200);
+    ASSERT_EQ(gateway.Send('V', "with sender", "5551000002", "Bob", "5550001111"), 200);
+    ASSERT_EQ(gateway.Send('A', "line one\r\n.\r\n..line two", "5551000003", "", ""), 200);
+    ASSERT_EQ(gateway.Send('S', "caf\xE9 \x80 5 \xFC", "5551000004", "", ""), 200);
+    ASSERT_EQ(gateway.Send('C', longText, "5551000005", "Ann", ""), 200);
+    ASSERT_TRUE(gateway.WaitForLines("relayed: ", 5)) << gateway.Output() << dialogue();
+    const auto jobs = HfaxdJobs(spool);
+    size_t total = 0;
+    for (const auto& pager : jobs) total += pager.second.size();
+    EXPECT_EQ(total, 6u) << dialogue();
+    EXPECT_EQ(jobs.count("5551000009") + jobs.count("5551000008"), 0u);
+    ASSERT_EQ(jobs.count("5551000005"), 1u) << dialogue();
+    EXPECT_EQ(jobs.at("5551000001"), std::vector<std::string>{"plain page"});
+    EXPECT_EQ(jobs.at("5551000002"), std::vector<std::string>{"with sender (from Bob, callback 5550001111)"});
+    EXPECT_EQ(jobs.at("5551000003"), std::vector<std::string>{"line one\n. \n..line two"});
+    EXPECT_EQ(jobs.at("5551000004"), std::vector<std::string>{"caf\xE9 \x80 5 \xFC"});
+    const auto& parts = jobs.at("5551000005");
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].substr(0, 6) + parts[1].substr(0, 6), "(1/2) (2/2) ");
+    EXPECT_EQ(parts[0].substr(6) + " " + parts[1].substr(6), longText + " (from Ann)");
+    EXPECT_EQ(Count(gateway.Output(), "retrying"), 0u) << gateway.Output() << dialogue();
+    EXPECT_TRUE(FilesIn(folder.path + "/spool/failed", ".page").empty());
+}
