@@ -242,7 +242,8 @@ Delivery SnppSession::Send(const Page& page, size_t partsDone) {
         Attempt attempt = SendPart(pagerId, parts.texts[part], subject);
         // A kept session the server has since closed or logged out: nothing of this part was taken, so a new
         // start may try at once. A silent server gets no second wait.
-        if (kept && attempt.again && Open(attempt.delivery)) attempt = SendPart(pagerId, parts.texts[part], subject);
+        if (kept && attempt.again && (connection_ ? LogIn(attempt.delivery) : Open(attempt.delivery)))
+            attempt = SendPart(pagerId, parts.texts[part], subject);
         delivery = attempt.delivery;
     }
     if (count > 1) {
@@ -263,15 +264,20 @@ SnppSession::Attempt SnppSession::SendPart(const std::string& pagerId, const std
         const bool loggedOut = reply.code == 530 && !settings_.user.empty();
         return first && (closed || loggedOut);
     };
+    // Logged out, the session is still there to log in again; closed, it is ended.
+    const auto again = [&](const Reply& reply, bool pageCommand) {
+        return Attempt{reply.code == 530 ? SnppVerdict(reply.code, reply.text, pageCommand) : Refused(reply, pageCommand),
+                       true};
+    };
     Reply reply;
     for (const std::string& command : settings_.beforePage) {
         reply = Step(command, timeoutMilliseconds_);
-        if (gone(reply)) return {Refused(reply, false), true};
+        if (gone(reply)) return again(reply, false);
         if (!Answered(reply)) return {Refused(reply, false), false};
         first = false;
     }
     reply = Step("PAGE " + pagerId, timeoutMilliseconds_);
-    if (gone(reply)) return {Refused(reply, true), true};
+    if (gone(reply)) return again(reply, true);
     if (!Answered(reply)) return {Refused(reply, true), false};
     if (!subject.empty()) {
         reply = Step("SUBJ " + subject, timeoutMilliseconds_);

@@ -796,8 +796,10 @@ TEST(RelaySnpp, AfterARefusalTheSessionIsResetAndLogsInAgainWhenAsked) {
     ASSERT_TRUE(gateway.WaitForLines("relayed: ", 1)) << gateway.Output() << snpp.Transcript();
     ASSERT_TRUE(gateway.WaitForLines("failed: ", 1)) << gateway.Output();
     EXPECT_NE(gateway.Output().find(": 550 Invalid pager ID 5550000550. (now in"), std::string::npos);
-    // RESEt's 220 logged the session out; the next 530 logged it in again, on a fresh start.
+    // RESEt's 220 logged the session out; the next 530 logged it in again, in the same session.
+    EXPECT_EQ(snpp.Connections(), 1) << snpp.Transcript();
     EXPECT_EQ(snpp.Commands("RESE"), 1) << snpp.Transcript();
+    EXPECT_EQ(snpp.Commands("QUIT"), snpp.Connections()) << snpp.Transcript();
     EXPECT_EQ(snpp.Commands("LOGI"), 2) << snpp.Transcript();
     EXPECT_EQ(Count(gateway.Output(), "retrying"), 0u) << gateway.Output();
     ASSERT_EQ(snpp.Pages().size(), 1u);
