@@ -745,6 +745,11 @@ TEST(RelaySnpp, APartTheServerTookIsNeverSentAgainAndATooLongPageIsCut) {
               std::string::npos)
         << json;
     EXPECT_EQ(Count(json, "\"state\": \"relayed\""), 2u) << json;
+    // Two pages relayed, in six parts taken and one refused for now: the parts are attempts, not pages.
+    const std::string metrics = gateway.Http("/metrics"), route = "{route=\"snpp://" + address + ":444\"";
+    EXPECT_NE(metrics.find("paging_gateway_pages_relayed_total" + route + "} 2\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("paging_gateway_attempts_total" + route + ",outcome=\"delivered\"} 6\n"), std::string::npos);
+    EXPECT_NE(metrics.find("paging_gateway_attempts_total" + route + ",outcome=\"temporary\"} 1\n"), std::string::npos);
 }
 
 TEST(RelaySnpp, SenderInTheSubjectGoesWithTheLastPartOnly) {
