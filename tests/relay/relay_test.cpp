@@ -712,10 +712,15 @@ TEST(RelaySnpp, APartTheServerTookIsNeverSentAgainAndATooLongPageIsCut) {
         return std::string(verb == "SEND" && pagerId == "5554000001" && ++*sends == 2 ? "554 Error, failed (technical)"
                                                                                       : "");
     });
-    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address, "--snpp-max-length", "40"});
+    Gateway gateway(folder.path, address,
+                    {"--relay", "snpp://" + address, "--snpp-max-length", "40", "--retry-first", "1500"});
     const std::string threeParts = Words(70);
     ASSERT_EQ(gateway.Send('V', threeParts, "5554000001", "", "5550001111"), 200);
     ASSERT_EQ(gateway.Send('V', Words(300), "5554000002", "Bob", ""), 200);
+    // While its second part waits, the page is still waiting, though the network took its first.
+    ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
+    const std::string waiting = gateway.Http("/status.json");
+    EXPECT_NE(waiting.find("\"id\": \"000000000001\", \"state\": \"queued\""), std::string::npos) << waiting;
     ASSERT_TRUE(gateway.WaitForLines("relayed: ", 2)) << gateway.Output() << snpp.Transcript();
 
     const auto pages = snpp.Pages();
@@ -728,7 +733,7 @@ TEST(RelaySnpp, APartTheServerTookIsNeverSentAgainAndATooLongPageIsCut) {
         joined += (i ? " " : "") + first[i].text.substr(6);
     }
     EXPECT_EQ(joined, threeParts + " (callback 5550001111)");
-    EXPECT_EQ(Count(gateway.Output(), "retrying in 0.2 s (this pager only): Verizon page 000000000001"), 1u)
+    EXPECT_EQ(Count(gateway.Output(), "retrying in 1.5 s (this pager only): Verizon page 000000000001"), 1u)
         << gateway.Output();
     EXPECT_EQ(sends->load(), 4);  // part 1, part 2 refused, part 2 again, part 3
 
