@@ -87,10 +87,10 @@ std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, cons
     if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
 #endif
     if (url.kind == UpstreamKind::Snpp) {
-        SnppSettings snpp;
-        for (const RelayRoute& route : settings.routes)
-            if (route.url.text == url.text) snpp = route.snpp;
-        return std::make_unique<SnppSession>(url, snpp, timeout);
+        const auto route = std::find_if(settings.routes.begin(), settings.routes.end(),
+                                        [&](const RelayRoute& each) { return each.url.text == url.text; });
+        return std::make_unique<SnppSession>(url, route != settings.routes.end() ? route->snpp : SnppSettings{},
+                                             timeout);
     }
     if (url.kind == UpstreamKind::Wctp) return alone(SendWctpPage);
     return alone(Unrelayable);

@@ -95,7 +95,7 @@ SlowSnpp& Upstream() {
 RelaySettings Settings(int sessions) {
     RelaySettings settings;
     std::string error;
-    settings.routes.push_back({"", {}, {}});
+    settings.routes.emplace_back();
     if (!ParseUpstreamUrl("snpp://" + std::string(ADDRESS) + ":" + std::to_string(PORT), settings.routes[0].url,
                           error))
         std::abort();
