@@ -37,11 +37,12 @@ def tap(address, port, server_port, transcript):
                 chunk = source.recv(4096)
                 if not chunk:
                     break
-                sink.sendall(chunk)
+                # Written down before it is passed on, so an answer never shows ahead of what it answered.
                 pending += chunk
                 if b'\n' in pending:
                     done, pending = pending.rsplit(b'\n', 1)
                     write(number, side, done)
+                sink.sendall(chunk)
         except OSError:
             pass
         if pending:
