@@ -301,7 +301,8 @@ void Relay::Settle(const Lane& lane, const Item& item, const Delivery& delivery,
     switch (delivery.outcome) {
         case Outcome::Delivered:
             if (MorePartsAfter(delivery))
-                Print("relayed part " + std::to_string(delivery.part) + "/" + std::to_string(delivery.parts) + ": " + what);
+                Print("relayed part " + std::to_string(delivery.part) + "/" + std::to_string(delivery.parts) + ": " +
+                      what);
             else if (spool_.Remove(item.name, error))
                 Print("relayed: " + what);
             else

@@ -111,7 +111,8 @@ SnppParts SnppPartsOf(const Page& page, const SnppSettings& settings) {
     }
     // A sender so long that it would crowd out the text is shortened itself.
     const size_t marker = PartMarker(SNPP_MOST_PARTS, SNPP_MOST_PARTS).size();
-    if (tail.size() + marker + MOST_SHARED_TAIL > most) tail = tail.substr(0, most - marker - MOST_SHARED_TAIL - 4) + "...)";
+    if (tail.size() + marker + MOST_SHARED_TAIL > most)
+        tail = tail.substr(0, most - marker - MOST_SHARED_TAIL - 4) + "...)";
     std::vector<std::string> chunks;
     std::vector<size_t> room;
     const auto compose = [&](size_t count) {
@@ -266,8 +267,9 @@ SnppSession::Attempt SnppSession::SendPart(const std::string& pagerId, const std
     };
     // Logged out, the session is still there to log in again; closed, it is ended.
     const auto again = [&](const Reply& reply, bool pageCommand) {
-        return Attempt{reply.code == 530 ? SnppVerdict(reply.code, reply.text, pageCommand) : Refused(reply, pageCommand),
-                       true};
+        const Delivery verdict =
+            reply.code == 530 ? SnppVerdict(reply.code, reply.text, pageCommand) : Refused(reply, pageCommand);
+        return Attempt{verdict, true};
     };
     Reply reply;
     for (const std::string& command : settings_.beforePage) {

@@ -34,7 +34,8 @@ std::vector<SnppStandIn::Sent> PagesTo(const std::vector<SnppStandIn::Sent>& pag
 // "word001 word002 ...", `length` characters long.
 std::string Words(size_t length) {
     std::string text;
-    for (int i = 1; text.size() < length; ++i) text += (text.empty() ? "" : " ") + ("word" + std::to_string(1000 + i).substr(1));
+    for (int i = 1; text.size() < length; ++i)
+        text += (text.empty() ? "" : " ") + ("word" + std::to_string(1000 + i).substr(1));
     text.resize(length);
     if (!text.empty() && text.back() == ' ') text.back() = 'x';
     return text;
@@ -112,7 +113,8 @@ TEST(RelaySnpp, ALoginRefusalOrA530KeepsEveryPageWaiting) {
         SCOPED_TRACE(test.reason + " " + std::to_string(gateways));
         TempFolder folder;
         Gateway gateway(folder.path, SnppAddress(10 + gateways++),
-                        With({"--relay", "snpp://" + address, "--retry-first", "100", "--retry-most", "100"}, test.args),
+                        With({"--relay", "snpp://" + address, "--retry-first", "100", "--retry-most", "100"},
+                             test.args),
                         test.environment);
         ASSERT_EQ(gateway.Send('V', "first", "5552000001", "", ""), 200);
         ASSERT_EQ(gateway.Send('S', "second", "5552000002", "Bob", ""), 200);
@@ -293,7 +295,8 @@ TEST(RelayReplies, SnppPartsDataLinesAndVerdicts) {
                 settings.maxLength = most;
                 settings.senderInSubject = kind == 3;
                 page.message = kind == 1 ? std::string(length, 'x') : Words(length);
-                for (size_t at = 9; kind == 2 && at + 1 < page.message.size(); at += 10) page.message.replace(at, 2, "\r\n");
+                for (size_t at = 9; kind == 2 && at + 1 < page.message.size(); at += 10)
+                    page.message.replace(at, 2, "\r\n");
                 page.sender = kind == 0 ? std::optional<std::string>() : std::optional<std::string>("Bob");
                 page.callback = "5550001111";
                 SCOPED_TRACE(std::to_string(most) + " " + std::to_string(length) + " " + std::to_string(kind));
@@ -312,7 +315,8 @@ TEST(RelayReplies, SnppPartsDataLinesAndVerdicts) {
                     EXPECT_EQ(text.substr(0, 6), "(" + std::to_string(i + 1) + "/" +
                                                      std::to_string(parts.texts.size()) + ") ");
                     const size_t sender = text.find(" (from Bob");
-                    EXPECT_EQ(sender != std::string::npos, kind != 3 && kind != 0 && i + 1 == parts.texts.size()) << text;
+                    const bool last = i + 1 == parts.texts.size();
+                    EXPECT_EQ(sender != std::string::npos, kind != 3 && kind != 0 && last) << text;
                     EXPECT_NE(text.back(), '\r') << "a CR LF pair stays whole";
                     joined += text.substr(6);
                 }
@@ -352,9 +356,9 @@ TEST(RelayReplies, SnppPartsDataLinesAndVerdicts) {
         bool pageCommand;
         Outcome outcome;
         Scope scope;
-    } verdicts[] = {{530, true, Outcome::Temporary, Scope::Upstream},  {530, false, Outcome::Temporary, Scope::Upstream},
+    } verdicts[] = {{530, true, Outcome::Temporary, Scope::Upstream}, {530, false, Outcome::Temporary, Scope::Upstream},
                     {550, false, Outcome::Temporary, Scope::Upstream}, {550, true, Outcome::Permanent, Scope::Page},
-                    {554, true, Outcome::Temporary, Scope::Page},      {421, true, Outcome::Temporary, Scope::Upstream}};
+                    {554, true, Outcome::Temporary, Scope::Page}, {421, true, Outcome::Temporary, Scope::Upstream}};
     for (const auto& verdict : verdicts) {
         const Delivery delivery = SnppVerdict(verdict.code, "", verdict.pageCommand);
         EXPECT_TRUE(delivery.outcome == verdict.outcome && delivery.scope == verdict.scope) << verdict.code;
