@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "paging_gateway/relay/snpp.h"
 
 #ifdef PAGING_GATEWAY_MAIL
 #define RELAY_KINDS "SNPP, e-mail or WCTP"
@@ -56,6 +57,16 @@ const char GATEWAY_USAGE[] =
     "  --spool DIR              where pages wait (default paging_gateway.spool); refused ones go to\n"
     "                           DIR/failed, each with the upstream's reply beside it\n"
     MAIL_USAGE
+    "  --snpp-user USER         SNPP: log in as USER (LOGIn) after the greeting; the password comes from\n"
+    "                           PAGING_GATEWAY_SNPP_PASSWORD only, so it never shows in a process list\n"
+    "  --snpp-before-page CMD   SNPP: send CMD before each PAGE, wanting a 2xx (for hfaxd:\n"
+    "                           \"SITE JQUEUE YES\", so SEND is answered at once); repeatable, in order\n"
+    "  --snpp-send-timeout D    SNPP: longest wait for SEND's reply (default 5m; a bare number is seconds);\n"
+    "                           a page whose SEND went unanswered is sent again, and may arrive twice\n"
+    "  --snpp-max-length N      SNPP: the longest text the server takes (hfaxd: 128); a longer page goes\n"
+    "                           as up to 3 parts marked (1/2), (2/2), cut to fit with \"...\" past that\n"
+    "  --snpp-subject           SNPP: sender and callback in SUBJect rather than at the end of the text\n"
+    "                           (the --snpp- options apply to every SNPP route)\n"
     "  --wctp-enterprise        WCTP: send pages as an enterprise host (wctp-SubmitRequest, the security\n"
     "                           code as securityCode) rather than as a transient client (the code as\n"
     "                           miscInfo); the sender id and security code come from the environment only:\n"
@@ -155,6 +166,80 @@ bool CheckMail(const RelaySettings& relay, std::string& error) {
     return true;
 }
 
+// Printable ASCII, with blanks only where `blanks` says: what SNPP can carry in a command.
+bool IsCommandText(const std::string& text, bool blanks) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (c < 0x20 || c > 0x7E || (c == ' ' && !blanks)) return false;
+    return true;
+}
+
+bool ApplySnppOption(const std::string& option, const std::string& value, GatewayOptions& options,
+                     std::string& error) {
+    SnppSettings& snpp = options.snpp;
+    long number = 0;
+    if (option == "--snpp-subject") {
+        snpp.senderInSubject = true;
+    } else if (option == "--snpp-user") {
+        if (!IsCommandText(value, false)) {
+            error = "--snpp-user needs a login id of printable characters without blanks: " + PrintableText(value);
+            return false;
+        }
+        snpp.user = value;
+    } else if (option == "--snpp-before-page") {
+        if (!IsCommandText(value, true) || value.front() == ' ') {
+            error = "--snpp-before-page needs a command of printable characters, such as \"SITE JQUEUE YES\": " +
+                    PrintableText(value);
+            return false;
+        }
+        snpp.beforePage.push_back(value);
+    } else if (option == "--snpp-send-timeout") {
+        long milliseconds = 0;
+        if (!ParseDuration(value, 1000, milliseconds) || milliseconds < 1000 || milliseconds > 2 * 3600 * 1000) {
+            error = "--snpp-send-timeout needs a duration from 1s to 2h (a bare number is seconds): " +
+                    PrintableText(value);
+            return false;
+        }
+        snpp.sendTimeoutMilliseconds = milliseconds;
+    } else if (option == "--snpp-max-length") {
+        if (!ParseNumber(value, 100000, number) || number < SNPP_LEAST_MAX_LENGTH) {
+            error = "--snpp-max-length needs a number of characters from " + std::to_string(SNPP_LEAST_MAX_LENGTH) +
+                    " to 100000: " + PrintableText(value);
+            return false;
+        }
+        snpp.maxLength = static_cast<size_t>(number);
+    } else {
+        error = "unknown option " + option;
+        return false;
+    }
+    options.snppGiven = true;
+    return true;
+}
+
+// The --snpp- options, and the login's password, go to every SNPP route; they need one.
+bool CheckSnpp(GatewayOptions& options, std::string& error) {
+    if (!options.snppGiven) return true;
+    const char* password = std::getenv(SNPP_PASSWORD_VARIABLE);
+    options.snpp.password = password != nullptr ? password : "";
+    if (!options.snpp.password.empty() && !IsCommandText(options.snpp.password, false)) {
+        error = std::string("the SNPP password in ") + SNPP_PASSWORD_VARIABLE +
+                " must be printable characters without blanks (it is sent as one word)";
+        return false;
+    }
+    if (!options.snpp.password.empty() && options.snpp.user.empty()) {
+        error = std::string("an SNPP password in ") + SNPP_PASSWORD_VARIABLE + " needs --snpp-user";
+        return false;
+    }
+    bool used = false;
+    for (RelayRoute& route : options.relay.routes)
+        if (route.url.kind == UpstreamKind::Snpp) {
+            route.snpp = options.snpp;
+            used = true;
+        }
+    if (!used) error = "the --snpp- options need an snpp:// --relay";
+    return used;
+}
+
 bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) {
 #ifdef _WIN32
     (void)wctp;
@@ -176,12 +261,14 @@ bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) 
 
 }  // namespace
 
-const char* const GATEWAY_FLAGS[] = {"--help", "-h", "--once", "--smtp-tls", "--wctp-enterprise", nullptr};
+const char* const GATEWAY_FLAGS[] = {"--help", "-h", "--once", "--smtp-tls", "--wctp-enterprise", "--snpp-subject",
+                                     nullptr};
 const char* const GATEWAY_VALUE_OPTIONS[] = {
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
-    "--failover-after", "--expire-after", "--late-after", "--ledger-megabytes", nullptr};
+    "--failover-after", "--expire-after", "--late-after", "--ledger-megabytes", "--snpp-user",
+    "--snpp-before-page", "--snpp-send-timeout", "--snpp-max-length", nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -230,6 +317,7 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
         options.relay.wctp.enterprise = true;
         return true;
     }
+    if (option.compare(0, 7, "--snpp-") == 0) return ApplySnppOption(option, value, options, error);
     long number = 0;
     if (option == "--address") {
         options.address = value == "localhost" ? "127.0.0.1" : value;
@@ -327,7 +415,9 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
     return true;
 }
 
-bool CheckOptions(GatewayOptions& options, std::string& error) { return CheckMail(options.relay, error); }
+bool CheckOptions(GatewayOptions& options, std::string& error) {
+    return CheckMail(options.relay, error) && CheckSnpp(options, error);
+}
 
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
     for (int i = 1; i < argc; ++i) {

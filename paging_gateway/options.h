@@ -17,6 +17,8 @@ struct GatewayOptions {
     std::string spoolFolder = "paging_gateway.spool";
     std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
     LedgerLimits ledger;
+    SnppSettings snpp;       // the --snpp- options, for every SNPP route
+    bool snppGiven = false;  // any of them was given
 };
 
 extern const char GATEWAY_USAGE[];
@@ -24,6 +26,9 @@ extern const char GATEWAY_USAGE[];
 // The environment variables holding the SMTP login.
 constexpr const char SMTP_USER_VARIABLE[] = "PAGING_GATEWAY_SMTP_USER";
 constexpr const char SMTP_PASSWORD_VARIABLE[] = "PAGING_GATEWAY_SMTP_PASSWORD";
+
+// The environment variable holding the SNPP login's password.
+constexpr const char SNPP_PASSWORD_VARIABLE[] = "PAGING_GATEWAY_SNPP_PASSWORD";
 
 // The environment variables holding the WCTP sender id and security code.
 constexpr const char WCTP_SENDER_VARIABLE[] = "PAGING_GATEWAY_WCTP_SENDER";
@@ -43,7 +48,8 @@ bool ParseDuration(const std::string& text, long bareUnitMilliseconds, long& mil
 // One option (a flag's `value` is ignored) applied on top of what `options` holds; false, with the reason.
 bool ApplyOption(const std::string& option, const std::string& value, GatewayOptions& options, std::string& error);
 
-// The checks that need every option read (an e-mail route needs its addresses); false, with the reason.
+// The checks that need every option read (an e-mail route needs its addresses; the --snpp- options, and the
+// password from PAGING_GATEWAY_SNPP_PASSWORD, go to every SNPP route); false, with the reason.
 bool CheckOptions(GatewayOptions& options, std::string& error);
 
 // False, with the reason in `error`, for an unknown option or a bad or missing value.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -348,6 +349,8 @@ void Ledger::Attempted(const std::string& id, const std::string& route, const De
                     {"reply", delivery.reply}};
     if (delivery.outcome == Outcome::Temporary && retryMilliseconds > 0)
         event.fields.emplace_back("retry_ms", std::to_string(retryMilliseconds));
+    if (delivery.parts > 1)  // one page, its parts as attempts
+        event.fields.emplace_back("part", std::to_string(delivery.part) + "/" + std::to_string(delivery.parts));
     // The spool holds the page until the network took it, so a lost line is found again at start (Recover).
     Record(event, false);
 }
@@ -464,10 +467,14 @@ bool Ledger::ApplyAttempt(const LedgerEvent& event, bool live) {
     if (found == nullptr || outcome < 0) return false;
     LedgerPage& page = *found;
     const std::string url = event.Field("route");
+    // A part taken with more to come leaves the page waiting.
+    const std::string part = event.Field("part");
+    const size_t slash = part.find('/');
+    const bool more = slash != std::string::npos && std::atol(part.c_str()) < std::atol(part.c_str() + slash + 1);
     page.reply = event.Field("reply");
     page.lastAttempt = event.time;
     ++page.attempts;
-    if (outcome == ATTEMPT_DELIVERED) page.state = PageState::Relayed;
+    if (outcome == ATTEMPT_DELIVERED && !more) page.state = PageState::Relayed;
     if (outcome == ATTEMPT_PERMANENT) page.state = PageState::Failed;
     page.canSendAgain = outcome == ATTEMPT_PERMANENT;
     if (!url.empty()) page.route = url;  // it may have left by a fallback
@@ -484,7 +491,7 @@ bool Ledger::ApplyAttempt(const LedgerEvent& event, bool live) {
     route.retryAt = outcome == ATTEMPT_TEMPORARY ? page.nextAttempt : 0;
     if (live) {
         ++route.attempts[outcome];
-        if (outcome == ATTEMPT_DELIVERED) ++route.relayed;
+        if (outcome == ATTEMPT_DELIVERED && !more) ++route.relayed;
         if (outcome == ATTEMPT_PERMANENT) ++route.failed;
     }
     return true;

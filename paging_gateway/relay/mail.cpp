@@ -208,7 +208,7 @@ void MailSession::Close() {
     curl_ = nullptr;
 }
 
-Delivery MailSession::Send(const Page& page) {
+Delivery MailSession::Send(const Page& page, size_t) {
     std::string recipient;
     if (!MailRecipient(settings_.toTemplate, page, recipient))
         return {Outcome::Permanent, "phone number " + QuoteText(page.phoneNumber) + " cannot stand in an address",

@@ -26,7 +26,7 @@ class MailSession : public UpstreamSession {
 public:
     MailSession(const UpstreamUrl& url, const MailSettings& settings, long timeoutMilliseconds);
     ~MailSession() override;
-    Delivery Send(const Page& page) override;
+    Delivery Send(const Page& page, size_t partsDone) override;
     void Close() override;
 
 private:

@@ -30,6 +30,7 @@ struct Relay::Item {
     bool sending = false;
     bool lateTold = false;
     std::string lastReply = {};
+    size_t partsDone = 0;  // a page sent in parts: those the upstream took, never sent again
 };
 
 // One upstream URL and its sessions. A route fails as a whole (no connection, no greeting, a dropped session):
@@ -121,7 +122,12 @@ std::unique_ptr<UpstreamSession> OpenSession(const RelaySettings& settings, cons
 #ifdef PAGING_GATEWAY_MAIL
     if (url.kind == UpstreamKind::Smtp) return std::make_unique<MailSession>(url, settings.mail, timeout);
 #endif
-    if (url.kind == UpstreamKind::Snpp) return std::make_unique<SnppSession>(url, timeout);
+    if (url.kind == UpstreamKind::Snpp) {
+        const auto route = std::find_if(settings.routes.begin(), settings.routes.end(),
+                                        [&](const RelayRoute& each) { return each.url.text == url.text; });
+        return std::make_unique<SnppSession>(url, route != settings.routes.end() ? route->snpp : SnppSettings{},
+                                             timeout);
+    }
     if (url.kind == UpstreamKind::Wctp) return alone(SendWctpPage);
     return alone(Unrelayable);
 }
@@ -321,10 +327,12 @@ void Relay::Work(Route& route) {
         }
         const Clock::time_point began = Clock::now();
         lock.unlock();
-        const Delivery delivery = session->Send(item->page);
+        const Delivery delivery = session->Send(item->page, item->partsDone);
         kept = true;
         lock.lock();
         if (probe) route.probing = false;
+        const bool more = MorePartsAfter(delivery);
+        if (delivery.outcome == Outcome::Delivered) item->partsDone = delivery.part;
         std::vector<Change> changes;
         const long retry = Reckon(route, *item, delivery, began, changes);
         lock.unlock();
@@ -333,8 +341,10 @@ void Relay::Work(Route& route) {
         lock.lock();
         item->sending = false;
         // Its life may have ended during the attempt, which was let finish.
-        const bool expired = delivery.outcome == Outcome::Temporary && PastLife(*item, WallMilliseconds());
-        if (delivery.outcome != Outcome::Temporary || expired) {
+        // The next part goes as soon as a session is free, unless the page's life ended meanwhile.
+        const bool expired =
+            (delivery.outcome == Outcome::Temporary || more) && PastLife(*item, WallMilliseconds());
+        if ((delivery.outcome != Outcome::Temporary && !more) || expired) {
             const Item gone = *item;
             queue_.erase(item);
             if (expired) {
@@ -402,7 +412,10 @@ void Relay::Settle(const Route& route, const Item& item, const Delivery& deliver
     std::string error;
     switch (delivery.outcome) {
         case Outcome::Delivered:
-            if (spool_.Remove(item.name, error))
+            if (MorePartsAfter(delivery))
+                Print("relayed part " + std::to_string(delivery.part) + "/" + std::to_string(delivery.parts) + ": " +
+                      what);
+            else if (spool_.Remove(item.name, error))
                 Print("relayed: " + what);
             else
                 Print("relayed: " + what + "; cannot remove it from the spool (" + error +

@@ -9,8 +9,9 @@
 class UpstreamSession {
 public:
     virtual ~UpstreamSession() = default;
-    // Opens a connection when none is kept, and keeps it for the next page.
-    virtual Delivery Send(const Page& page) = 0;
+    // Opens a connection when none is kept, and keeps it for the next page. `partsDone`: how many parts of a
+    // page sent in parts the upstream took before, so a retry goes on from the next.
+    virtual Delivery Send(const Page& page, size_t partsDone) = 0;
     // Ends a kept connection politely; harmless when none is open.
     virtual void Close() {}
 };
@@ -19,7 +20,7 @@ public:
 class EachPageAlone : public UpstreamSession {
 public:
     explicit EachPageAlone(std::function<Delivery(const Page&)> send) : send_(std::move(send)) {}
-    Delivery Send(const Page& page) override { return send_(page); }
+    Delivery Send(const Page& page, size_t) override { return send_(page); }
 
 private:
     std::function<Delivery(const Page&)> send_;

@@ -62,7 +62,14 @@ struct Delivery {
     Scope scope = Scope::Upstream;
     std::string tracking = {};  // WCTP: the network's number for the page, to ask for its receipt with
     std::string recipient = {};  // WCTP: the recipient id the page went to, asked for with the number
+    size_t part = 0;   // a page sent in parts: which one this was (from 1), and of how many
+    size_t parts = 0;
 };
+
+// A part of a page taken, with more of it still to send.
+inline bool MorePartsAfter(const Delivery& delivery) {
+    return delivery.outcome == Outcome::Delivered && delivery.part < delivery.parts;
+}
 
 // The phone number as a pager id: blanks removed, since both protocols take the id as one word; false when
 // what is left is empty or holds a byte outside printable ASCII.

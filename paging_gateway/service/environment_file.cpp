@@ -3,8 +3,9 @@
 
 #include "paging_gateway/platform/line_end.h"
 
-const char* const CREDENTIAL_VARIABLES[4] = {"PAGING_GATEWAY_SMTP_USER", "PAGING_GATEWAY_SMTP_PASSWORD",
-                                             "PAGING_GATEWAY_WCTP_SENDER", "PAGING_GATEWAY_WCTP_SECURITY_CODE"};
+const char* const CREDENTIAL_VARIABLES[5] = {"PAGING_GATEWAY_SMTP_USER", "PAGING_GATEWAY_SMTP_PASSWORD",
+                                             "PAGING_GATEWAY_WCTP_SENDER", "PAGING_GATEWAY_WCTP_SECURITY_CODE",
+                                             "PAGING_GATEWAY_SNPP_PASSWORD"};
 
 namespace {
 
@@ -42,9 +43,9 @@ bool ParseEnvironmentFile(const std::string& text, Variables& variables, std::st
         const size_t equals = line.find('=');
         const std::string name = equals == std::string::npos ? std::string() : line.substr(first, equals - first);
         if (!IsCredential(name)) {
-            error = "line " + std::to_string(number) + " is not one of " + CREDENTIAL_VARIABLES[0] + "=..., " +
-                    CREDENTIAL_VARIABLES[1] + "=..., " + CREDENTIAL_VARIABLES[2] + "=..., " + CREDENTIAL_VARIABLES[3] +
-                    "=...";
+            error = "line " + std::to_string(number) + " is not one of ";
+            for (const char* variable : CREDENTIAL_VARIABLES)
+                error += std::string(variable) + (variable == CREDENTIAL_VARIABLES[4] ? "=..." : "=..., ");
             return false;
         }
         variables.emplace_back(name, line.substr(equals + 1));

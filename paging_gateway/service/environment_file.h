@@ -8,7 +8,7 @@
 using Variables = std::vector<std::pair<std::string, std::string>>;
 
 // The variables the relays read their logins from; nothing else goes into the file.
-extern const char* const CREDENTIAL_VARIABLES[4];
+extern const char* const CREDENTIAL_VARIABLES[5];
 
 // One KEY=VALUE line each, CR LF ended where the platform wants it; false for a value with a line break.
 bool EnvironmentFileText(const Variables& variables, std::string& text, std::string& error);

@@ -68,7 +68,8 @@ TEST(GatewayService, TakesOnlyOptionsAServiceCanRunWith) {
 
 TEST(GatewayService, CredentialsFileKeepsValuesAndNeverShowsThem) {
     const Variables written = {{"PAGING_GATEWAY_WCTP_SENDER", "dispatch"},
-                               {"PAGING_GATEWAY_WCTP_SECURITY_CODE", "s3cr=t #1 "}};
+                               {"PAGING_GATEWAY_WCTP_SECURITY_CODE", "s3cr=t #1 "},
+                               {"PAGING_GATEWAY_SNPP_PASSWORD", "hfaxd's"}};
     std::string text, error;
     ASSERT_TRUE(EnvironmentFileText(written, text, error)) << error;
     Variables read;

@@ -255,17 +255,31 @@ private:
     std::unique_ptr<Process> process_;
 };
 
-// An SNPP server of the tests' own, a thread per session: replies as a plain level 2 server unless its script
-// says otherwise, each reply after the set delay, and keeps each page that got as far as SEND.
+// An SNPP server of the tests' own, a thread per session: replies as a plain level 2 server (or as hfaxd did)
+// unless its script says otherwise, each reply after the set delay, and keeps each page that got as far as
+// SEND. DATA lines are kept as they came: RFC 1861 defines no dot transparency, and hfaxd undoes none.
 class SnppStandIn {
 public:
     struct Sent {
         std::string pagerId, text;
         bool viaData;
         int connection;
+        std::string subject = {};
     };
+    // How Debian's hfaxd 6.0.7 behaved: 530 to anything before LOGIn, 550 to a wrong login, SEND held until
+    // the job is done unless SITE JQUEUE YES came before that job's PAGE, RESEt answered 220 with a log-out,
+    // no text over its limit.
+    struct Hfaxd {
+        std::string user, password;
+        size_t maxLength = 128;
+        milliseconds held{3000};
+    };
+    void BehaveLikeHfaxd(const Hfaxd& hfaxd) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hfaxd_ = std::make_unique<Hfaxd>(hfaxd);
+    }
     // Given the connection's number (from 0), the command's verb ("greeting" for the greeting) and the pager
-    // id of the page under way, a reply to use instead of the usual one, or "".
+    // id of the page under way, a reply to use instead of the usual one, or "" ("-": hang up instead).
     using Script = std::function<std::string(int connection, const std::string& verb, const std::string& pagerId)>;
     void SetScript(Script script) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -308,6 +322,11 @@ public:
         return commands_[verb];
     }
     int Connections() const { return connections_; }
+    // Every session's dialogue, "C: " and "S: " lines, sessions in the order they ended.
+    std::string Transcript() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return transcript_;
+    }
     // The most sessions that were open at once.
     int MostAtOnce() const { return mostAtOnce_; }
 
@@ -358,51 +377,134 @@ private:
         return script_ ? script_(connection, verb, pagerId) : std::string();
     }
 
-    // The reply given: the script's, or the usual one.
+    // The reply given: the script's, or the usual one ("" when the script hung up).
     std::string Reply(int peer, int connection, const std::string& verb, const std::string& pagerId,
-                      const std::string& usual) {
+                      const std::string& usual, std::string& said) {
         const std::string scripted = Scripted(connection, verb, pagerId);
+        if (scripted == "-") return "";
         const std::string reply = scripted.empty() ? usual : scripted;
         for (size_t at = 0; at < reply.size();) {  // a script may give a continued reply, each line delayed
             const size_t end = reply.find('\n', at);
             const std::string line = reply.substr(at, end - at) + "\r\n";
             std::this_thread::sleep_for(milliseconds(delay_));
+            said += "S: " + line;
             if (send(peer, line.data(), line.size(), MSG_NOSIGNAL) < 0) break;
             at = end == std::string::npos ? reply.size() : end + 1;
         }
         return reply;
     }
 
+    // Waits out a held SEND, as hfaxd did until the paging job was done; the gateway's hanging up ends it.
+    void WaitOutHeldSend(int peer, milliseconds held) {
+        const auto until = Clock::now() + held;
+        while (Clock::now() < until && !stopping_) {
+            char byte;
+            if (recv(peer, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    }
+
     void Session(int peer, int connection) {
+        std::string said;
+        SessionLines(peer, connection, said);
+        std::lock_guard<std::mutex> lock(mutex_);
+        transcript_ += "-- session " + std::to_string(connection) + "\n" + said;
+    }
+
+    void SessionLines(int peer, int connection, std::string& said) {
+        std::unique_ptr<Hfaxd> hfaxd;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (hfaxd_) hfaxd = std::make_unique<Hfaxd>(*hfaxd_);
+        }
+        const std::string ready = hfaxd ? "220 stand-in SNPP server (HylaFAX (tm) Version 6.0.7) ready."
+                                        : "220 SNPP stand-in ready";
         std::string buffered;
-        if (Reply(peer, connection, "greeting", "", "220 SNPP stand-in ready")[0] != '2') return;
+        const std::string greeting = Reply(peer, connection, "greeting", "", ready, said);
+        if (greeting.empty() || greeting[0] != '2') return;
         Sent page{};
+        bool loggedIn = false, jobQueue = false, pageQueued = false;
+        int jobs = 0;
         std::string line;
         while (!stopping_ && ReadLine(peer, buffered, line)) {
+            said += "C: " + line + "\n";
             const std::string verb = line.substr(0, line.find(' '));
             const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ++commands_[verb];
             }
+            const auto reply = [&](const std::string& usual) {
+                return Reply(peer, connection, verb, page.pagerId, usual, said);
+            };
+            const bool tooLong = hfaxd && verb == "MESS" && argument.size() > hfaxd->maxLength;
             std::string replied;
-            if (verb == "PAGE") {
+            if (hfaxd && !loggedIn && verb != "LOGI" && verb != "QUIT") {
+                replied = reply("530 Please login with LOGIN.");
+            } else if (verb == "LOGI") {
+                loggedIn = hfaxd && argument == hfaxd->user + " " + hfaxd->password;
+                replied = reply(!hfaxd                ? std::string("500 Command Not Implemented")
+                                : loggedIn ? "250 User " + hfaxd->user + " logged in."
+                                           : std::string("550 Login incorrect."));
+            } else if (verb == "SITE" && hfaxd) {
+                jobQueue = jobQueue || argument == "JQUEUE YES";
+                replied = reply("250 Job queue setting OK.");
+            } else if (verb == "PAGE") {
                 page.pagerId = argument;
-                replied = Reply(peer, connection, verb, page.pagerId, "250 Pager ID Accepted");
+                pageQueued = jobQueue;
+                jobQueue = false;  // hfaxd takes it for the one job PAGE starts
+                replied = reply(hfaxd ? "250 Pager ID accepted; provider: 18005551212 pin: " + argument +
+                                            " jobid: " + std::to_string(++jobs) + "."
+                                      : std::string("250 Pager ID Accepted"));
+            } else if (verb == "SUBJ" && hfaxd) {
+                page.subject = argument;
+                replied = reply("250 Message subject OK.");
             } else if (verb == "MESS") {
-                page.text = argument;
-                replied = Reply(peer, connection, verb, page.pagerId, "250 Message OK");
+                if (!tooLong) page.text = argument;
+                replied = reply(tooLong ? "550 Error, message too long; no more than " +
+                                              std::to_string(hfaxd->maxLength) + " characters accepted."
+                                        : std::string(hfaxd ? "250 Message text OK." : "250 Message OK"));
             } else if (verb == "DATA") {
-                replied = Reply(peer, connection, verb, page.pagerId, "354 Begin Input; End with <CRLF>'.'<CRLF>");
+                replied = reply(hfaxd ? "354 Begin message input; end with <CRLF>'.'<CRLF>."
+                                      : "354 Begin Input; End with <CRLF>'.'<CRLF>");
                 std::vector<std::string> lines;
-                while (replied[0] == '3' && ReadLine(peer, buffered, line) && line != ".")
-                    lines.push_back(line[0] == '.' ? line.substr(1) : line);
-                for (size_t i = 0; i < lines.size(); ++i) page.text += (i ? "\r\n" : "") + lines[i];
+                while (!replied.empty() && replied[0] == '3' && ReadLine(peer, buffered, line) && line != ".") {
+                    said += "C: " + line + "\n";
+                    lines.push_back(line);
+                }
+                if (!replied.empty() && replied[0] == '3') said += "C: .\n";
+                std::string text;
+                for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\r\n" : "") + lines[i];
+                const bool over = hfaxd && text.size() > hfaxd->maxLength;
+                if (!over) page.text = text;
                 page.viaData = true;
-                if (replied[0] == '3') replied = Reply(peer, connection, "DATA.", page.pagerId, "250 Message OK");
+                if (!replied.empty() && replied[0] == '3')
+                    replied = Reply(peer, connection, "DATA.", page.pagerId,
+                                    over ? "550 Error, message too long; no more than " +
+                                               std::to_string(hfaxd->maxLength) + " characters accepted."
+                                         : std::string(hfaxd ? "250 Message text OK." : "250 Message OK"),
+                                    said);
             } else if (verb == "SEND") {
-                replied = Reply(peer, connection, verb, page.pagerId, "250 Message Sent Successfully");
-                if (replied[0] == '2') {
+                // hfaxd queues the job at SEND, answered or not.
+                const bool job = hfaxd && !page.pagerId.empty();
+                if (job) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    page.connection = connection;
+                    pages_.push_back(page);
+                }
+                if (job && !pageQueued) WaitOutHeldSend(peer, hfaxd->held);
+                replied = reply(!hfaxd       ? "250 Message Sent Successfully"
+                                : pageQueued ? "250 Message successfully queued."
+                                             : "250 Message processing completed.");
+                if (job && !replied.empty() && replied[0] != '2') {  // a refused SEND queued nothing
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    for (auto it = pages_.rbegin(); it != pages_.rend(); ++it)
+                        if (it->connection == connection) {
+                            pages_.erase(std::next(it).base());
+                            break;
+                        }
+                }
+                if (!job && !replied.empty() && replied[0] == '2') {
                     std::lock_guard<std::mutex> lock(mutex_);
                     page.connection = connection;
                     pages_.push_back(page);
@@ -410,14 +512,16 @@ private:
                 page = Sent{};
             } else if (verb == "RESE") {
                 page = Sent{};
-                replied = Reply(peer, connection, verb, "", "250 Reset OK");
+                loggedIn = false;
+                replied = reply(hfaxd ? "220 stand-in SNPP server (HylaFAX (tm) Version 6.0.7) ready."
+                                      : "250 Reset OK");
             } else if (verb == "QUIT") {
-                Reply(peer, connection, verb, "", "221 OK, Goodbye");
+                reply(hfaxd ? "221 Goodbye." : "221 OK, Goodbye");
                 return;
             } else {
-                replied = Reply(peer, connection, verb, page.pagerId, "500 Command Not Implemented");
+                replied = reply(hfaxd ? "500 " + verb + ": Command not implemented." : "500 Command Not Implemented");
             }
-            if (replied[0] == '4') return;  // a 4xx ends the session
+            if (replied.empty() || replied[0] == '4') return;  // hung up, or a 4xx ends the session
         }
     }
 
@@ -433,6 +537,8 @@ private:
     Script script_;
     std::vector<Sent> pages_;
     std::map<std::string, int> commands_;
+    std::unique_ptr<Hfaxd> hfaxd_;
+    std::string transcript_;
 };
 
 // Each pager's pages arrived in the order they were sent: their texts, ending "... N", count up per pager.
