@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "paging_gateway/ledger/ledger.h"
+#include "paging_gateway/notice/notice_settings.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/status/access.h"
 
@@ -17,6 +18,7 @@ struct GatewayOptions {
     std::string spoolFolder = "paging_gateway.spool";
     std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
     LedgerLimits ledger;
+    NoticeSettings notices;
 };
 
 extern const char GATEWAY_USAGE[];

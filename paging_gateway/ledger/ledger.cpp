@@ -45,6 +45,16 @@ int OutcomeIndex(Outcome outcome) {
     return ATTEMPT_TEMPORARY;
 }
 
+// Events that tell of a page without changing where it stands, and the id a route's lines go under.
+const char* const STORY_ONLY_KINDS[] = {"notice", "notice-dropped"};
+const char ROUTE_LINE_ID[] = "-";
+
+bool IsStoryOnly(const std::string& kind) {
+    for (const char* known : STORY_ONLY_KINDS)
+        if (kind == known) return true;
+    return false;
+}
+
 LedgerEvent Event(std::time_t time, const std::string& id, const char* kind) {
     LedgerEvent event;
     event.time = time;
@@ -200,8 +210,20 @@ void Ledger::Receipt(const std::string& id, ReceiptState state, const std::strin
     Record(event, true);  // the network says it once; nothing else has it
 }
 
+void Ledger::Noticed(const std::string& pageId, const std::string& event, const std::string& channel,
+                     const std::string& outcome, const std::string& detail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool dropped = outcome == "dropped";
+    LedgerEvent line = Event(Now(), pageId.empty() ? ROUTE_LINE_ID : pageId, dropped ? "notice-dropped" : "notice");
+    line.fields = {{"event", event}, {"channel", channel}};
+    if (!dropped) line.fields.emplace_back("outcome", outcome);
+    if (!detail.empty()) line.fields.emplace_back("detail", detail);
+    Record(line, false);
+}
+
 void Ledger::Record(LedgerEvent event, bool flush) {
-    if (event.kind != "received" && pages_.count(event.id) == 0) return;  // dropped from the ledger already
+    // A page dropped from the ledger already; a route's lines belong to no page.
+    if (event.kind != "received" && pages_.count(event.id) == 0 && event.id != ROUTE_LINE_ID) return;
     const std::string text = FormatLedgerLine(event);
     if (file_.IsOpen()) {
         std::string error;
@@ -233,6 +255,7 @@ LedgerRoute& Ledger::RouteNamed(const std::string& url) {
 
 bool Ledger::Apply(const LedgerEvent& event, bool live) {
     NoteId(event.id);
+    if (event.id == ROUTE_LINE_ID) return IsStoryOnly(event.kind);
     if (event.kind == "received") {
         LedgerPage& page = pages_[event.id];
         page = LedgerPage();
@@ -251,7 +274,7 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
     const auto found = pages_.find(event.id);
     if (found == pages_.end()) return false;
     LedgerPage& page = found->second;
-    page.updated = event.time;
+    if (!IsStoryOnly(event.kind)) page.updated = event.time;
     if (event.kind == "attempt") {
         const int outcome = OutcomeIndex(event.Field("outcome"));
         if (outcome < 0) return false;
@@ -288,7 +311,7 @@ bool Ledger::Apply(const LedgerEvent& event, bool live) {
         if (state == "failed") page.state = PageState::Failed;
         if (state == "failed") page.canSendAgain = false;  // the network took it; the spool has let it go
         if (!event.Field("text").empty()) page.reply = event.Field("text");
-    } else {
+    } else if (!IsStoryOnly(event.kind)) {
         return false;
     }
     return true;

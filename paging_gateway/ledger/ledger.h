@@ -106,6 +106,11 @@ public:
     void SentAgain(const std::string& id, const std::string& who) override;
     void Receipt(const std::string& id, ReceiptState state, const std::string& text) override;
 
+    // What became of one notice on one channel: `outcome` "delivered" or "temporary" gives a `notice` line,
+    // "dropped" a `notice-dropped` one. A route's notice (`pageId` empty) goes in the file under the id "-".
+    void Noticed(const std::string& pageId, const std::string& event, const std::string& channel,
+                 const std::string& outcome, const std::string& detail);
+
     // The newest `latest` pages and up to as many failed ones, with every route.
     LedgerView View(size_t latest) const;
 

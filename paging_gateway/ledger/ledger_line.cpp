@@ -147,7 +147,9 @@ bool ParseLedgerLine(const std::string& line, LedgerEvent& event) {
     const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
     if (second == std::string::npos || !ParseUtcTime(line.substr(0, first), event.time)) return false;
     event.id = line.substr(first + 1, second - first - 1);
-    if (event.id.empty() || event.id.find_first_not_of("0123456789") != std::string::npos) return false;
+    // "-": a line of no page (a route's).
+    if (event.id.empty() || (event.id != "-" && event.id.find_first_not_of("0123456789") != std::string::npos))
+        return false;
     size_t at = line.find(' ', second + 1);
     event.kind = line.substr(second + 1, at == std::string::npos ? std::string::npos : at - second - 1);
     if (event.kind.empty()) return false;

@@ -15,6 +15,10 @@ std::string RenderStatusHtml(const LedgerView& view, const std::string& token, b
 // {"pages": [...], "routes": [...]}: the newest pages, and older failed ones too.
 std::string RenderStatusJson(const LedgerView& view);
 
+// One page and one route as /status.json lists them (the notices carry the same objects).
+std::string PageJson(const LedgerPage& page);
+std::string RouteJson(const LedgerRoute& route, std::time_t now);
+
 // Prometheus' text format.
 std::string RenderMetrics(const LedgerView& view);
 
