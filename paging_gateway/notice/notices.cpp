@@ -176,7 +176,9 @@ void Notices::Issue(Notice notice) {
         sender_->Queue(copy);
     }
     std::string error;
-    if (written && !notice.pageId.empty() && !store_.MarkNoticed(notice.pageId, notice.event, error))
+    // With no channel but the event log, the page's event is handled all the same.
+    if ((written || channelNames_.empty()) && !notice.pageId.empty() &&
+        !store_.MarkNoticed(notice.pageId, notice.event, error))
         Print("notice record not kept: " + notice.event + " " + notice.pageId + ": " + error);
 }
 

@@ -219,3 +219,242 @@ TEST(NoticeTest, AStormGoesAsOneDigest) {
     EXPECT_EQ(Count(ReadFile(folder.path + "/spool/ledger.txt"), "notice event=failed channel=webhook outcome=delivered"),
               static_cast<size_t>(storm));
 }
+
+namespace {
+
+// A channel of the tests' own: takes or refuses as told, and keeps what it was given.
+class FakeChannel : public NoticeChannel {
+public:
+    explicit FakeChannel(std::vector<Outgoing>& sent, bool& refuse) : sent_(sent), refuse_(refuse) {}
+    const char* Name() const override { return "webhook"; }
+    bool Deliver(const Outgoing& outgoing, std::string& error) override {
+        sent_.push_back(outgoing);
+        if (refuse_) error = "HTTP 503";
+        return !refuse_;
+    }
+
+private:
+    std::vector<Outgoing>& sent_;
+    bool& refuse_;
+};
+
+struct SenderBench {
+    TempFolder folder;
+    NoticeStore store;
+    std::vector<Outgoing> sent;
+    bool refuse = false;
+    long long now = 1796700000000LL;  // wall clock, milliseconds
+    std::vector<std::string> outcomes;
+    std::unique_ptr<NoticeSender> sender;
+
+    SenderBench() {
+        std::string error;
+        EXPECT_TRUE(store.Open(folder.path + "/notices", error)) << error;
+        std::vector<std::unique_ptr<NoticeChannel>> channels;
+        channels.push_back(std::make_unique<FakeChannel>(sent, refuse));
+        SenderSettings settings;
+        settings.retryFirstMilliseconds = 2000;
+        settings.retryMostMilliseconds = 8000;
+        settings.host = "gw";
+        sender = std::make_unique<NoticeSender>(
+            store, std::move(channels), settings,
+            [this](const Notice& notice, const std::string& outcome, const std::string&) {
+                outcomes.push_back(notice.subject + " " + outcome);
+            },
+            [this] { return now; });
+    }
+    void Add(const std::string& id) {
+        Notice notice;
+        notice.channel = "webhook";
+        notice.event = "failed";
+        notice.subject = notice.pageId = id;
+        notice.title = "Page " + id + " failed";
+        notice.body = {{"event", "failed"}, {"page", {{"id", id}}}};
+        notice.created = static_cast<std::time_t>(now / 1000);
+        notice.dueMilliseconds = now;
+        std::string error;
+        ASSERT_TRUE(store.Add(notice, error)) << error;
+        sender->Queue(notice);
+    }
+    size_t Files() const { return FilesIn(folder.path + "/notices", ".notice").size(); }
+};
+
+}  // namespace
+
+TEST(NoticeParts, ANoticeBacksOffAsTheRelayDoesAndIsDroppedAfterADay) {
+    SenderBench bench;
+    bench.refuse = true;
+    bench.Add("000000000001");
+    std::vector<long long> waits;
+    for (int i = 0; i < 5; ++i) {
+        const size_t tries = bench.sent.size();
+        const long long next = bench.sender->Round();
+        EXPECT_EQ(bench.sent.size(), tries + 1);
+        waits.push_back(next);
+        bench.now += next - 1;  // not yet due: no try
+        EXPECT_EQ(bench.sender->Round(), 1);
+        EXPECT_EQ(bench.sent.size(), tries + 1);
+        bench.now += 1;
+    }
+    EXPECT_EQ(waits, (std::vector<long long>{2000, 4000, 8000, 8000, 8000}));
+    EXPECT_EQ(bench.Files(), 1u) << "kept on disk while it waits";
+
+    // A restart finds it with its wait: the file has the back-off and the next try.
+    NoticeStore reread;
+    std::string error;
+    ASSERT_TRUE(reread.Open(bench.folder.path + "/notices", error));
+    std::vector<std::string> damaged;
+    const std::vector<Notice> kept = reread.Load(damaged);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].attempts, 5);
+    EXPECT_EQ(kept[0].backoffMilliseconds, 8000);
+    EXPECT_EQ(kept[0].lastError, "HTTP 503");
+    EXPECT_TRUE(damaged.empty());
+
+    bench.now += 24LL * 3600 * 1000;
+    EXPECT_EQ(bench.sender->Round(), -1);
+    EXPECT_EQ(bench.outcomes.back(), "000000000001 dropped");
+    EXPECT_EQ(bench.Files(), 0u);
+    EXPECT_EQ(bench.sender->Waiting(), 0u);
+}
+
+TEST(NoticeParts, MoreThanTwentyDueWithinAMinuteGoAsOneDigest) {
+    {
+        SenderBench bench;
+        for (int i = 1; i <= 20; ++i) bench.Add("0000000000" + std::to_string(10 + i));
+        bench.sender->Round();
+        ASSERT_EQ(bench.sent.size(), 20u) << "twenty is no storm";
+        EXPECT_EQ(bench.sent[0].event, "failed");
+        bench.now += 30 * 1000;
+        bench.Add("000000000099");  // the 21st within the minute
+        bench.Add("000000000098");
+        bench.sender->Round();
+        ASSERT_EQ(bench.sent.size(), 21u);
+        EXPECT_EQ(bench.sent[20].event, "digest");
+        const json digest = json::parse(bench.sent[20].json);
+        EXPECT_EQ(digest["host"], "gw");
+        EXPECT_EQ(digest["notices"].size(), 2u);
+        EXPECT_EQ(bench.sent[20].title, "2 notices from gw: 2 failed");
+        EXPECT_EQ(bench.Files(), 0u);
+    }
+    {
+        // A few notices tried again and again are no storm: each try counts one notice once.
+        SenderBench bench;
+        bench.refuse = true;
+        for (int i = 1; i <= 6; ++i) bench.Add("00000000000" + std::to_string(i));
+        for (int round = 0; round < 5; ++round) bench.now += bench.sender->Round();
+        for (const Outgoing& outgoing : bench.sent) EXPECT_EQ(outgoing.event, "failed");
+        EXPECT_EQ(bench.sent.size(), 30u);
+    }
+}
+
+TEST(NoticeParts, OneNoticePerPageAndEventAcrossARestartAndAnotherAfterSendAgain) {
+    TempFolder folder;
+    const std::string runs = MakeFolder(folder.path + "/runs");
+    NoticeSettings settings;
+    settings.command = CommandScript(runs);
+    std::vector<std::string> warnings;
+    std::mutex warned;
+    settings.warn = [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(warned);
+        warnings.push_back(text);
+    };
+    RelaySettings relay;
+    relay.retryFirstMilliseconds = 100;
+    Ledger ledger;
+    std::ostringstream out;
+    Page page;
+    page.carrier = CarrierByCode('V');
+    page.phoneNumber = "5550000550";
+    page.message = "for the notices";
+    const std::string id = "000000000001", route = "snpp://pager.example.net:444";
+    std::string error;
+    {
+        Notices notices(settings, relay, ledger, out);
+        ASSERT_TRUE(notices.Open(folder.path, error)) << error;
+        notices.Start();
+        notices.Received(id, page, "127.0.0.1", route);
+        notices.Late(id);
+        notices.Late(id);
+        notices.Failed(id, "expired: not taken within 60 min (last reply: 421 busy)", true);
+        notices.Attempted(id, route, Delivery{Outcome::Permanent, "550 no such pager"}, 0);
+        notices.RouteDown(route, "Connection refused");
+        notices.RouteUp(route);
+        ASSERT_TRUE(WaitFor([&] { return CommandRuns(runs).size() == 4; })) << out.str();
+        std::this_thread::sleep_for(milliseconds(1500));
+        notices.Stop();
+    }
+    std::map<std::string, CommandRun> byEvent;
+    for (const CommandRun& run : CommandRuns(runs)) byEvent[run.arguments.at(0)] = run;
+    ASSERT_EQ(byEvent.size(), 4u) << "late and failed once each, a route down and up";
+    EXPECT_EQ(byEvent["late"].arguments[1], id);
+    EXPECT_EQ(byEvent["failed"].input["page"]["expired"], true);
+    EXPECT_EQ(byEvent["failed"].input["page"]["phone"], "5550000550");
+    EXPECT_EQ(byEvent["route-down"].arguments[1], route);
+    EXPECT_EQ(byEvent["route-down"].input["route"]["url"], route);
+    EXPECT_EQ(byEvent["route-down"].input["route"]["reason"], "Connection refused");
+    EXPECT_FALSE(byEvent["route-down"].input.contains("page"));
+    EXPECT_EQ(byEvent["route-up"].input["event"], "route-up");
+    const std::vector<std::string> told = {
+        "Page " + id + " to 5550000550 is late (waiting since " + FormatUtcTime(ledger.View(1).latest[0].received) +
+            ")",
+        "Page " + id + " to 5550000550 failed: expired: not taken within 60 min (last reply: 421 busy)",
+        "Route " + route + " is down: Connection refused", "Route " + route + " is up again"};
+    EXPECT_EQ(warnings, told);
+
+    // A restart remembers what was noticed; after Send again a new failure is news.
+    Notices restarted(settings, relay, ledger, out);
+    ASSERT_TRUE(restarted.Open(folder.path, error)) << error;
+    restarted.Start();
+    restarted.Attempted(id, route, Delivery{Outcome::Permanent, "550 no such pager"}, 0);
+    restarted.Late(id);
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_EQ(CommandRuns(runs).size(), 4u);
+    restarted.SentAgain(id, "127.0.0.9");
+    restarted.Attempted(id, route, Delivery{Outcome::Permanent, "550 no such pager"}, 0);
+    ASSERT_TRUE(WaitFor([&] { return CommandRuns(runs).size() == 5; }));
+    restarted.Stop();
+    EXPECT_EQ(warnings.size(), told.size() + 1);
+    EXPECT_EQ(warnings.back(), "Page " + id + " to 5550000550 failed: 550 no such pager");
+}
+
+TEST(NoticeParts, OptionsAreCheckedAtStart) {
+    auto parse = [](std::vector<const char*> args, GatewayOptions& options, std::string& error) {
+        args.insert(args.begin(), "paging_gateway");
+        return ParseOptions(static_cast<int>(args.size()), args.data(), options, error);
+    };
+    GatewayOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--relay", "snpp://x", "--notify-url", "https://hooks.example.net:8443/paging?k=1",
+                       "--notify-command", "/usr/local/bin/page-alarm"},
+                      options, error))
+        << error;
+    EXPECT_TRUE(options.notices.webhook.tls);
+    EXPECT_EQ(options.notices.webhook.host, "hooks.example.net");
+    EXPECT_EQ(options.notices.webhook.port, 8443);
+    EXPECT_EQ(options.notices.webhook.path, "/paging?k=1");
+    EXPECT_EQ(options.notices.command, "/usr/local/bin/page-alarm");
+    GatewayOptions plain;
+    ASSERT_TRUE(parse({"--relay", "snpp://x", "--notify-url", "http://10.0.0.5"}, plain, error)) << error;
+    EXPECT_EQ(plain.notices.webhook.port, 80);
+    EXPECT_EQ(plain.notices.webhook.path, "/");
+
+    const std::vector<std::vector<const char*>> wrong = {
+        {"--relay", "snpp://x", "--notify-url", "ftp://x/"},
+        {"--relay", "snpp://x", "--notify-url", "https://user:pw@x/"},
+        {"--relay", "snpp://x", "--notify-url", "http://x:99999/"},
+        {"--relay", "snpp://x", "--notify-url", "http:///path"},
+        {"--relay", "snpp://x", "--notify-url", "http://x/a b"},
+        {"--notify-url", "http://x/"},  // no relay: no page can fail
+        {"--relay", "snpp://x", "--notify-command", ""},
+        {"--relay", "snpp://x", "--notify-mail", "ops@example.net", "--mail-from", "gw@example.net"},  // no server
+        {"--relay", "snpp://x", "--notify-mail", "ops@example.net", "--notify-smtp", "smtp://m"},     // no sender
+        {"--relay", "snpp://x", "--notify-mail", "not an address", "--notify-smtp", "smtp://m", "--mail-from", "a@b"},
+        {"--relay", "snpp://x", "--notify-smtp", "snpp://m"}};
+    for (const auto& args : wrong) {
+        GatewayOptions fresh;
+        error.clear();
+        EXPECT_FALSE(parse(args, fresh, error)) << args[3];
+        EXPECT_NE(error, "");
+    }
+}
