@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Notices from the Windows gateway under Wine, on the paths only Windows has: a page the WCTP stand-in refuses
 # gives one notice by WinHTTP to the webhook receiver and one by CreateProcess to a probe program whose path
-# has a blank in it, each with the same JSON object.
+# has a blank in it, each with the same JSON object and the probe given exactly its two arguments. (Wine
+# re-quotes a program it had to search for, so the quoting's own rules are checked by core_tests' table.)
 # Usage: notice_wine_test.sh PAGING_GATEWAY_EXE NOTICE_PROBE_EXE   (inside tools/in_display.sh)
 set -euo pipefail
 exe=$1 probe=$2
