@@ -131,3 +131,9 @@ void NoticeStore::Forget(const std::string& pageId) {
     for (const char* event : MARKED_EVENTS)
         if (Noticed(pageId, event)) RemoveFile(MarkPath(pageId, event), ignored);
 }
+
+void NoticeStore::Prune(const std::function<bool(const std::string& pageId)>& known) {
+    std::string ignored;
+    for (const std::string& name : ListFiles(folder_ + "/" + MARKS))
+        if (!known(name.substr(0, name.find('.')))) RemoveFile(folder_ + "/" + MARKS + "/" + name, ignored);
+}

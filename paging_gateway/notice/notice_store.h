@@ -2,6 +2,7 @@
 // the record of which page events were noticed already, so a restart never repeats one.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
     bool Noticed(const std::string& pageId, const std::string& event) const;
     bool MarkNoticed(const std::string& pageId, const std::string& event, std::string& error);
     void Forget(const std::string& pageId);
+    // Drops the records of pages `known` no longer has (the ledger let them go), so the folder stays bounded.
+    void Prune(const std::function<bool(const std::string& pageId)>& known);
 
     const std::string& Folder() const { return folder_; }
 

@@ -59,6 +59,10 @@ bool Notices::Open(const std::string& spoolFolder, std::string& error) {
 #endif
     for (const auto& channel : channels) channelNames_.push_back(channel->Name());
     if (!store_.Open(spoolFolder + "/" + NOTICES_FOLDER_NAME, error)) return false;
+    store_.Prune([this](const std::string& id) {
+        LedgerPage page;
+        return ledger_.Find(id, page);
+    });
     SenderSettings sending;
     sending.retryFirstMilliseconds = relay_.retryFirstMilliseconds;
     sending.retryMostMilliseconds = relay_.retryMostMilliseconds;

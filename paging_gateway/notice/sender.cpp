@@ -135,9 +135,14 @@ long long NoticeSender::Round() {
             for (Notice* notice : mine)
                 if (Settle(*notice, delivered, error, now)) kept.push_back(*notice);
         } else {
+            // A channel that just failed (a receiver down, a time-out) waits as a whole, as an upstream does:
+            // the rest of its notices are not each given the same 30 s.
+            std::string down;
             for (Notice* notice : mine) {
                 error.clear();
-                const bool delivered = channel->Deliver(SingleOutgoing(*notice), error);
+                const bool delivered = down.empty() && channel->Deliver(SingleOutgoing(*notice), error);
+                if (!delivered && !down.empty()) error = "not tried: " + down;
+                if (!delivered && down.empty()) down = error;
                 if (Settle(*notice, delivered, error, clock_())) kept.push_back(*notice);
             }
         }
