@@ -11,6 +11,7 @@
 #include "paging_gateway/ledger/ledger.h"
 #include "paging_gateway/notice/notices.h"
 #include "paging_gateway/notice/sender.h"
+#include "paging_gateway/platform/files.h"
 #include "paging_gateway/platform/host_name.h"
 #include "tests/relay/relay_fixture.h"
 
@@ -410,9 +411,14 @@ TEST(NoticeParts, OneNoticePerPageAndEventAcrossARestartAndAnotherAfterSendAgain
         "Route " + route + " is down: Connection refused", "Route " + route + " is up again"};
     EXPECT_EQ(warnings, told);
 
-    // A restart remembers what was noticed; after Send again a new failure is news.
+    // A restart remembers what was noticed, but not of pages the ledger let go; after Send again a new
+    // failure is news.
+    const std::string gone = folder.path + "/notices/noticed/000000000055.failed";
+    std::ofstream(gone) << "failed\n";
     Notices restarted(settings, relay, ledger, out);
     ASSERT_TRUE(restarted.Open(folder.path, error)) << error;
+    EXPECT_FALSE(FileExists(gone));
+    EXPECT_TRUE(FileExists(folder.path + "/notices/noticed/" + id + ".failed"));
     restarted.Start();
     restarted.Attempted(id, route, Delivery{Outcome::Permanent, "550 no such pager"}, 0);
     restarted.Late(id);
@@ -465,4 +471,31 @@ TEST(NoticeParts, OptionsAreCheckedAtStart) {
         EXPECT_FALSE(parse(args, fresh, error)) << args[3];
         EXPECT_NE(error, "");
     }
+}
+
+TEST(NoticeParts, ADigestMailListsEveryNoticeItStandsFor) {
+    std::vector<Notice> notices(3);
+    std::vector<const Notice*> parts;
+    for (size_t i = 0; i < notices.size(); ++i) {
+        notices[i].event = i < 2 ? "failed" : "route-down";
+        notices[i].title = i < 2 ? "Page 00000000000" + std::to_string(i + 1) + " to 5551234567 failed: 550 Pager ID not found"
+                                 : "Route snpp://a:444 is down: Connection refused";
+        notices[i].body = {{"event", notices[i].event}};
+        parts.push_back(&notices[i]);
+    }
+    const Outgoing digest = DigestOutgoing(parts, "2026-12-07T13:46:57Z", "pager-gw");
+    EXPECT_EQ(digest.subject, "3");
+    MailSettings mail;
+    mail.from = "gateway@example.net";
+    const std::string text = NoticeMailText(mail, "ops@example.net", digest);
+    EXPECT_NE(text.find("\r\nSubject: 3 notices from pager-gw: 2 failed, 1 route-down\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n\r\n- Page 000000000001 to 5551234567 failed: 550 Pager ID not found\r\n- Page 000000000002"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("- Route snpp://a:444 is down: Connection refused\r\n"), std::string::npos);
+    EXPECT_EQ(text.find('\n', text.find("\"notices\"")) , text.find("\r\n", text.find("\"notices\"")) + 1)
+        << "every line ends in CR LF";
+    const json object = json::parse(text.substr(text.find("{")));
+    EXPECT_EQ(object["event"], "digest");
+    EXPECT_EQ(object["notices"].size(), 3u);
 }
