@@ -21,8 +21,8 @@
     "snpp://HOST[:PORT] (port 444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465),\n"                  \
     "                           wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
 #define CA_USAGE                                                                                              \
-    "  --ca-file FILE           WCTP and --notify-url over HTTPS: trust only the certificate authorities in FILE (PEM)\n"      \
-    "                           rather than the system's\n"
+    "  --ca-file FILE           WCTP and --notify-url over HTTPS: trust only the certificate authorities\n"  \
+    "                           in FILE (PEM) rather than the system's\n"
 #define NOTIFY_MAIL_USAGE                                                                                     \
     "  --notify-mail ADDRESS    notices: a short e-mail to ADDRESS, through the e-mail relay's server\n"        \
     "                           (or --notify-smtp smtp://HOST[:PORT]), from --mail-from\n"
@@ -329,7 +329,8 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
             return false;
         }
         UpstreamUrl server;
-        if (option == "--notify-smtp" && (!ParseUpstreamUrl(value, server, error) || server.kind != UpstreamKind::Smtp)) {
+        if (option == "--notify-smtp" &&
+            (!ParseUpstreamUrl(value, server, error) || server.kind != UpstreamKind::Smtp)) {
             error = "--notify-smtp needs smtp://HOST[:PORT] or smtps://HOST[:PORT]: " + PrintableText(value);
             return false;
         }

@@ -30,6 +30,7 @@ Outgoing DigestOutgoing(const std::vector<const Notice*>& notices, const std::st
     outgoing.title = std::to_string(notices.size()) + " notices from " + host + ":";
     for (const auto& kind : kinds) outgoing.title += " " + std::to_string(kind.second) + " " + kind.first + ",";
     outgoing.title.pop_back();
-    outgoing.json = nlohmann::json{{"event", "digest"}, {"time", time}, {"host", host}, {"notices", list}}.dump(2, ' ', true);
+    const nlohmann::json digest = {{"event", "digest"}, {"time", time}, {"host", host}, {"notices", list}};
+    outgoing.json = digest.dump(2, ' ', true);
     return outgoing;
 }

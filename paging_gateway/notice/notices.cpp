@@ -155,7 +155,8 @@ void Notices::RouteNotice(const std::string& route, const std::string& event, co
     Notice notice;
     notice.event = event;
     notice.subject = route;
-    notice.title = "Route " + route + (event == "route-up" ? " is up again" : " is down" + (why.empty() ? "" : ": " + why));
+    notice.title =
+        "Route " + route + (event == "route-up" ? " is up again" : " is down" + (why.empty() ? "" : ": " + why));
     nlohmann::json object = Parsed(RouteJson(shown, view.now));
     if (event == "route-down" && !why.empty()) object["reason"] = why;
     notice.body = {{"event", event}, {"time", FormatUtcTime(std::time(nullptr))}, {"host", host_}, {"route", object}};

@@ -131,7 +131,8 @@ long long NoticeSender::Round() {
         for (const Notice* notice : mine) names.push_back(notice->name);
         if (storms_[channel->Name()].CameDue(now, names)) {
             const std::vector<const Notice*> parts(mine.begin(), mine.end());
-            const bool delivered = channel->Deliver(DigestOutgoing(parts, FormatUtcTime(now / 1000), settings_.host), error);
+            const Outgoing digest = DigestOutgoing(parts, FormatUtcTime(now / 1000), settings_.host);
+            const bool delivered = channel->Deliver(digest, error);
             for (Notice* notice : mine)
                 if (Settle(*notice, delivered, error, now)) kept.push_back(*notice);
         } else {

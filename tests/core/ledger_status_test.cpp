@@ -278,7 +278,8 @@ TEST_F(LedgerTest, NoticeLinesTellOfAPageWithoutChangingWhereItStands) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find(" 000000000001 notice event=failed channel=webhook outcome=delivered\n"), std::string::npos);
-    EXPECT_NE(text.find(" 000000000001 notice-dropped event=failed channel=command detail=\"not delivered within a day\"\n"),
+    EXPECT_NE(text.find(" 000000000001 notice-dropped event=failed channel=command "
+                        "detail=\"not delivered within a day\"\n"),
               std::string::npos);
     EXPECT_NE(text.find(" - notice event=route-down channel=webhook outcome=delivered\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("000000000077"), std::string::npos);

@@ -604,7 +604,8 @@ TEST(PagingGatewayCommandLine, EachArgumentComesBackAsItWasGiven) {
     LPWSTR* read = CommandLineToArgvW(wide.c_str(), &count);
     ASSERT_NE(read, nullptr);
     ASSERT_EQ(count, static_cast<int>(arguments.size()));
-    for (int i = 0; i < count; ++i) EXPECT_EQ(std::wstring(read[i]), std::wstring(arguments[i].begin(), arguments[i].end()));
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(std::wstring(read[i]), std::wstring(arguments[i].begin(), arguments[i].end()));
     LocalFree(read);
 #endif
 }

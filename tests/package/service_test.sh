@@ -137,8 +137,9 @@ wait_page '5551234567: hello through the service (from Pat, callback 5550001111)
 # A page the network refuses for good: a warning in the event log, once.
 status=$(send "refused for good" 5550000550) || fail "no status box"
 wait_log 'failed: ' 1 || fail "the service did not fail the refused page: $(cat "$log")"
-for _ in $(seq 50); do grep -q 'to 5550000550 failed: 550 Pager ID not found' "$work/session.log" && break; sleep 0.1; done
-[ "$(grep -c 'mervasTX paging gateway: Page [0-9]* to 5550000550 failed: 550 Pager ID not found' "$work/session.log")" = 1 ] ||
+warning='mervasTX paging gateway: Page [0-9]* to 5550000550 failed: 550 Pager ID not found'
+for _ in $(seq 50); do grep -q "$warning" "$work/session.log" && break; sleep 0.1; done
+[ "$(grep -c "$warning" "$work/session.log")" = 1 ] ||
   fail "no single event log warning for the refused page: $(cat "$work/session.log")"
 
 # A page the network cannot take yet stays in the spool across a stop.

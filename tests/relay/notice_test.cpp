@@ -196,14 +196,16 @@ TEST(NoticeTest, AStormGoesAsOneDigest) {
     });
     snpp.Hold();  // the pages pile up, then fail together
     WebhookReceiver hook(address, MakeFolder(folder.path + "/hook"));
-    Gateway gateway(folder.path, address, {"--relay", "snpp://" + address, "--notify-url", "http://" + address + ":8088/"});
+    Gateway gateway(folder.path, address,
+                    {"--relay", "snpp://" + address, "--notify-url", "http://" + address + ":8088/"});
     const int storm = 25;
     for (int i = 0; i < storm; ++i)
         ASSERT_EQ(gateway.Send('V', "storm " + std::to_string(i), "55500002" + std::to_string(10 + i), "", ""), 200);
     snpp.Release();
     ASSERT_TRUE(WaitFor([&] { return FilesIn(folder.path + "/spool/failed", ".page").size() == storm; }))
         << gateway.Output();
-    ASSERT_TRUE(WaitFor([&] { return !hook.Posts().empty() && FilesIn(folder.path + "/spool/notices", ".notice").empty(); }))
+    ASSERT_TRUE(WaitFor(
+        [&] { return !hook.Posts().empty() && FilesIn(folder.path + "/spool/notices", ".notice").empty(); }))
         << gateway.Output();
     std::this_thread::sleep_for(milliseconds(1500));
     const std::vector<json> objects = PostedObjects(hook);
@@ -219,8 +221,8 @@ TEST(NoticeTest, AStormGoesAsOneDigest) {
         ids.insert(notice["page"]["id"].get<std::string>());
     }
     EXPECT_EQ(ids.size(), static_cast<size_t>(storm));
-    EXPECT_EQ(Count(ReadFile(folder.path + "/spool/ledger.txt"), "notice event=failed channel=webhook outcome=delivered"),
-              static_cast<size_t>(storm));
+    const std::string ledger = ReadFile(folder.path + "/spool/ledger.txt");
+    EXPECT_EQ(Count(ledger, "notice event=failed channel=webhook outcome=delivered"), static_cast<size_t>(storm));
 }
 
 namespace {
@@ -478,7 +480,8 @@ TEST(NoticeParts, ADigestMailListsEveryNoticeItStandsFor) {
     std::vector<const Notice*> parts;
     for (size_t i = 0; i < notices.size(); ++i) {
         notices[i].event = i < 2 ? "failed" : "route-down";
-        notices[i].title = i < 2 ? "Page 00000000000" + std::to_string(i + 1) + " to 5551234567 failed: 550 Pager ID not found"
+        const std::string page = "Page 00000000000" + std::to_string(i + 1);
+        notices[i].title = i < 2 ? page + " to 5551234567 failed: 550 Pager ID not found"
                                  : "Route snpp://a:444 is down: Connection refused";
         notices[i].body = {{"event", notices[i].event}};
         parts.push_back(&notices[i]);
@@ -489,7 +492,8 @@ TEST(NoticeParts, ADigestMailListsEveryNoticeItStandsFor) {
     mail.from = "gateway@example.net";
     const std::string text = NoticeMailText(mail, "ops@example.net", digest);
     EXPECT_NE(text.find("\r\nSubject: 3 notices from pager-gw: 2 failed, 1 route-down\r\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("\r\n\r\n- Page 000000000001 to 5551234567 failed: 550 Pager ID not found\r\n- Page 000000000002"),
+    EXPECT_NE(text.find("\r\n\r\n- Page 000000000001 to 5551234567 failed: 550 Pager ID not found\r\n"
+                        "- Page 000000000002"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("- Route snpp://a:444 is down: Connection refused\r\n"), std::string::npos);
