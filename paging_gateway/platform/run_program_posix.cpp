@@ -36,6 +36,10 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // The gateway's sockets are not close-on-exec: a program that left something running would hold port 80.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);

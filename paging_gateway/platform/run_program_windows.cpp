@@ -19,19 +19,44 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
         return run;
     }
     SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = readEnd;
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    // The program gets its input and the gateway's output and nothing else: an inherited socket would keep
+    // port 80 taken for as long as anything it started runs.
+    std::vector<HANDLE> inherited{readEnd};
+    HANDLE output[2] = {nullptr, nullptr};
+    const DWORD outputs[2] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 2; ++i) {
+        const HANDLE own = GetStdHandle(outputs[i]);
+        if (own != nullptr && own != INVALID_HANDLE_VALUE &&
+            DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &output[i], 0, TRUE, DUPLICATE_SAME_ACCESS))
+            inherited.push_back(output[i]);
+    }
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> listBytes(size);
+    auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
+    const bool listed =
+        InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+        UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr);
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = readEnd;
+    startup.StartupInfo.hStdOutput = output[0];
+    startup.StartupInfo.hStdError = output[1];
+    startup.lpAttributeList = listed ? list : nullptr;
     std::string line = WindowsCommandLine(arguments);
     std::vector<char> writable(line.begin(), line.end());
     writable.push_back(0);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &process);
+    const BOOL started =
+        listed && CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                 &startup.StartupInfo, &process);
     const std::string startError = started ? "" : SystemError();
+    if (listed) DeleteProcThreadAttributeList(list);
+    for (HANDLE handle : output)
+        if (handle != nullptr) CloseHandle(handle);
     CloseHandle(readEnd);
     if (!started) {
         CloseHandle(writeEnd);

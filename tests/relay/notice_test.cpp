@@ -21,10 +21,12 @@ using nlohmann::json;
 
 std::string NoticeAddress(int n) { return "127.77.41." + std::to_string(n); }
 
-// A command channel's program: each run leaves DIR/NNN.cmd holding its arguments, one a line, then its input.
+// A command channel's program: each run leaves DIR/NNN.cmd holding its arguments, one a line, then its input,
+// and adds to DIR/sockets how many sockets it was handed.
 std::string CommandScript(const std::string& folder) {
     const std::string path = folder + "/notify.sh";
-    std::ofstream(path) << "#!/bin/sh\nf=$(mktemp '" << folder << "/run.XXXXXX')\n"
+    std::ofstream(path) << "#!/bin/sh\nls -l /proc/$$/fd | grep -c socket: >> '" << folder << "/sockets'\n"
+                        << "f=$(mktemp '" << folder << "/run.XXXXXX')\n"
                         << "{ printf '%s\\n' \"$@\"; cat; } > \"$f\" && mv \"$f\" \"$f.cmd\"\n";
     chmod(path.c_str(), 0700);
     return path;
@@ -121,6 +123,7 @@ TEST(NoticeTest, ARefusedPageGivesOneFailedNoticeOnEachChannel) {
     const CommandRun run = CommandRuns(runs)[0];
     EXPECT_EQ(run.arguments, (std::vector<std::string>{"failed", id}));
     EXPECT_EQ(run.input, notice);
+    EXPECT_EQ(ReadFile(runs + "/sockets"), "0\n") << "the gateway's sockets stay its own";
 
     // The mail: its subject says it all; the object below.
     const auto mail = smtp.Messages()[0];
