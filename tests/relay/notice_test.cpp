@@ -228,6 +228,34 @@ TEST(NoticeTest, AStormGoesAsOneDigest) {
     EXPECT_EQ(Count(ledger, "notice event=failed channel=webhook outcome=delivered"), static_cast<size_t>(storm));
 }
 
+TEST(NoticeTest, AnHttpsReceiverIsTrustedOnlyThroughTheCaFile) {
+    TempFolder folder;
+    const std::string trusted = NoticeAddress(4), rogue = NoticeAddress(5);
+    const std::string certs =
+        "/usr/bin/python3 " WCTP_STANDIN_SCRIPT " certs " + folder.path + " " + trusted + " " + rogue;
+    ASSERT_EQ(system(certs.c_str()), 0);
+    SnppStandIn snpp(trusted);
+    snpp.SetScript([](int, const std::string& verb, const std::string&) {
+        return std::string(verb == "PAGE" ? "550 Error, Invalid Pager ID" : "");
+    });
+    WebhookReceiver good(trusted, MakeFolder(folder.path + "/good"), 0, folder.path, "server");
+    WebhookReceiver bad(rogue, MakeFolder(folder.path + "/bad"), 0, folder.path, "rogue");
+    TempFolder other;
+    Gateway toGood(folder.path, trusted,
+                   {"--relay", "snpp://" + trusted, "--notify-url", "https://" + trusted + ":8088/", "--ca-file",
+                    folder.path + "/ca.pem"});
+    Gateway toBad(other.path, rogue,
+                  {"--relay", "snpp://" + trusted, "--notify-url", "https://" + rogue + ":8088/", "--ca-file",
+                   folder.path + "/ca.pem"});
+    ASSERT_EQ(toGood.Send('V', "refused", "5550000550", "", ""), 200);
+    ASSERT_EQ(toBad.Send('V', "refused", "5550000550", "", ""), 200);
+    ASSERT_TRUE(WaitFor([&] { return good.Posts().size() == 1; })) << toGood.Output();
+    ASSERT_TRUE(toBad.WaitForLines("notice temporary: failed ", 2)) << toBad.Output();
+    EXPECT_TRUE(bad.Posts().empty());
+    EXPECT_EQ(json::parse(good.Posts()[0].at("body"))["event"], "failed");
+    EXPECT_EQ(FilesIn(other.path + "/spool/notices", ".notice").size(), 1u) << "kept for another try";
+}
+
 namespace {
 
 // A channel of the tests' own: takes or refuses as told, and keeps what it was given.

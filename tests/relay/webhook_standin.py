@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """A webhook receiver of the notice tests' own: keeps each POST as one file of hex fields (path, type, body).
 
-Usage: webhook_standin.py ADDRESS PORT FOLDER [REFUSE]
-The first REFUSE posts (default 0) are answered 503, every later one 204. Writes FOLDER/ready once listening.
+Usage: webhook_standin.py ADDRESS PORT FOLDER [REFUSE [CERT KEY]]
+The first REFUSE posts (default 0) are answered 503, every later one 204; with CERT and KEY over HTTPS
+(wctp_standin.py certs makes them). Writes FOLDER/ready once listening.
 """
 import http.server
 import os
 import signal
+import ssl
 import sys
 import threading
 
@@ -33,10 +35,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
 
 
-def serve(address, port, folder, refuse="0"):
+def serve(address, port, folder, refuse="0", cert=None, key=None):
     server = http.server.ThreadingHTTPServer((address, int(port)), Handler)
     server.daemon_threads = True
     server.folder, server.refuse, server.count, server.lock = folder, int(refuse), 0, threading.Lock()
+    if cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
     open(os.path.join(folder, "ready"), "w").close()
     server.serve_forever()
