@@ -2,6 +2,7 @@
 #include "paging_gateway/run_gateway.h"
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -95,6 +96,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
             err << "paging_gateway: " << error << "\n";
             return 1;
         }
+        const std::time_t opened = std::time(nullptr);
         if (!status.Open(spool, error)) {
             err << "paging_gateway: " << error << "\n";
             return 1;
@@ -111,6 +113,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
                 err << "paging_gateway: " << error << "\n";
                 return 1;
             }
+            notices->NoticeRecovered(opened);
             notices->Start();
             story = notices.get();
         }

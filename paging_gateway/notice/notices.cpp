@@ -84,6 +84,14 @@ void Notices::Stop() {
     if (sender_) sender_->Stop();
 }
 
+void Notices::NoticeRecovered(std::time_t since) {
+    const LedgerView view = ledger_.View(0);
+    std::vector<std::string> settled;
+    for (const LedgerPage& page : ledger_.View(view.pageCount).failed)
+        if (page.updated >= since) settled.push_back(page.id);
+    for (const std::string& id : settled) PageNotice(id, "failed", "", false);
+}
+
 void Notices::Received(const std::string& id, const Page& page, const std::string& client, const std::string& route) {
     ledger_.Received(id, page, client, route);
 }

@@ -26,6 +26,10 @@ public:
     void Start();
     void Stop();
 
+    // A page the ledger settled as failed at this start (the spool had it in failed/: the gateway stopped
+    // between failing it and its notice) is noticed now. `since`: when the ledger was opened.
+    void NoticeRecovered(std::time_t since);
+
     void Received(const std::string& id, const Page& page, const std::string& client,
                   const std::string& route) override;
     void Attempted(const std::string& id, const std::string& route, const Delivery& delivery,

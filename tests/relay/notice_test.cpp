@@ -190,6 +190,41 @@ TEST(NoticeTest, NoticesPendingAtAKillAreEachDeliveredOnceAfterTheRestart) {
     EXPECT_EQ(ids.size(), pending);
 }
 
+TEST(NoticeTest, APageFailedJustBeforeAKillIsNoticedAtTheRestart) {
+    TempFolder folder;
+    const std::string address = NoticeAddress(6);
+    const std::vector<std::string> args = {"--relay", "snpp://" + address, "--notify-url",
+                                           "http://" + address + ":8088/"};
+    const std::string spool = folder.path + "/spool/";
+    {
+        Gateway gateway(folder.path, address, args);  // nothing listens for SNPP: the page waits
+        ASSERT_EQ(gateway.Send('V', "refused at the last moment", "5550000550", "", ""), 200);
+        ASSERT_TRUE(gateway.WaitForLines("retrying in ", 1)) << gateway.Output();
+        gateway.KillHard();
+    }
+    // Where a kill between failing the page and writing its notice leaves it: in failed/, with its reason.
+    const std::vector<std::string> waiting = FilesIn(spool, ".page");
+    ASSERT_EQ(waiting.size(), 1u);
+    ASSERT_EQ(rename((spool + waiting[0]).c_str(), (spool + "failed/" + waiting[0]).c_str()), 0);
+    std::ofstream(spool + "failed/" + waiting[0] + ".reason") << "550 Error, Invalid Pager ID\n";
+
+    WebhookReceiver hook(address, MakeFolder(folder.path + "/hook"));
+    {
+        Gateway restarted(folder.path, address, args);
+        ASSERT_TRUE(WaitFor([&] { return hook.Posts().size() == 1; })) << restarted.Output();
+    }
+    {
+        Gateway again(folder.path, address, args);
+        std::this_thread::sleep_for(milliseconds(1500));
+    }
+    const std::vector<json> objects = PostedObjects(hook);
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0]["event"], "failed");
+    EXPECT_EQ(objects[0]["page"]["state"], "failed");
+    EXPECT_EQ(objects[0]["page"]["reply"], "550 Error, Invalid Pager ID");
+    EXPECT_EQ(objects[0]["page"]["id"].get<std::string>() + ".page", waiting[0]);
+}
+
 TEST(NoticeTest, AStormGoesAsOneDigest) {
     TempFolder folder;
     const std::string address = NoticeAddress(3);
