@@ -64,7 +64,8 @@ void NoticeSender::Run() {
     while (!stopping_) {
         if (fresh_) {
             // A burst (a route's pages failing together) arrives whole before the round looks at it.
-            wake_.wait_for(lock, std::chrono::milliseconds(settings_.gatherMilliseconds), [this] { return stopping_; });
+            const auto gather = std::chrono::milliseconds(settings_.gatherMilliseconds);
+            wake_.wait_for(lock, gather, [this] { return stopping_.load(); });
             if (stopping_) break;
         }
         fresh_ = false;
@@ -140,6 +141,10 @@ long long NoticeSender::Round() {
             // the rest of its notices are not each given the same 30 s.
             std::string down;
             for (Notice* notice : mine) {
+                if (stopping_) {  // the rest stay on disk for the next start
+                    kept.push_back(*notice);
+                    continue;
+                }
                 error.clear();
                 const bool delivered = down.empty() && channel->Deliver(SingleOutgoing(*notice), error);
                 if (!delivered && !down.empty()) error = "not tried: " + down;

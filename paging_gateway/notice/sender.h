@@ -2,6 +2,7 @@
 // did not go, drops it after a day, and sends a storm as one digest. A page never waits for it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -63,6 +64,6 @@ private:
     std::condition_variable wake_;
     std::vector<Notice> waiting_;
     bool fresh_ = false;  // a notice came since the last round
-    bool stopping_ = false;
+    std::atomic<bool> stopping_{false};  // read by a round without the lock, so a stop never waits on a queue
     std::thread thread_;
 };
