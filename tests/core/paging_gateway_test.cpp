@@ -18,15 +18,11 @@
 #include "common/text.h"
 #include "paging_gateway/intake/http.h"
 #include "paging_gateway/options.h"
-#include "paging_gateway/platform/command_line_quote.h"
 #include "paging_gateway/intake/server.h"
 #include "paging_gateway/status/gateway_status.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
-#else
-#include <windows.h>
-#include <shellapi.h>
 #endif
 
 // Addresses of these tests' own; the two builds use different ranges so both can run at once.
@@ -572,40 +568,4 @@ TEST(PagingGatewayServer, ServesTheStatusPagesBesideTheForms) {
     server.Stop();
     serving.thread.join();
     EXPECT_EQ(out.str(), "page 000000000001 via Verizon: to \"5551234567\": \"disk <full> & \\\"x\\\"\"\n");
-}
-
-TEST(PagingGatewayCommandLine, EachArgumentComesBackAsItWasGiven) {
-    // What CreateProcess is given for one argument, read back by the C runtime as the argument itself.
-    const char* const cases[][2] = {
-        {"failed", "failed"},
-        {"000000000007", "000000000007"},
-        {"", "\"\""},
-        {"snpp://pager.example.net:444", "snpp://pager.example.net:444"},
-        {"C:\\Program Files\\alarm.exe", "\"C:\\Program Files\\alarm.exe\""},
-        {"C:\\tools\\alarm.exe", "C:\\tools\\alarm.exe"},  // backslashes alone mean nothing
-        {"a \"quoted\" word", "\"a \\\"quoted\\\" word\""},
-        {"trailing\\ slash\\", "\"trailing\\ slash\\\\\""},  // doubled before the closing quote
-        {"back\\\"quote", "\"back\\\\\\\"quote\""},
-        {"tab\there", "\"tab\there\""},
-        {"two  blanks", "\"two  blanks\""},
-    };
-    std::vector<std::string> arguments = {"C:\\Program Files\\mervasTX\\alarm.exe"};
-    for (const auto& entry : cases) {
-        EXPECT_EQ(QuoteWindowsArgument(entry[0]), entry[1]) << entry[0];
-        arguments.push_back(entry[0]);
-    }
-    const std::string line = WindowsCommandLine(arguments);
-    const std::string start = "\"C:\\Program Files\\mervasTX\\alarm.exe\" failed 000000000007 \"\" ";
-    EXPECT_EQ(line.substr(0, start.size()), start);
-#ifdef _WIN32
-    // Windows' own reading of the whole line gives every argument back.
-    int count = 0;
-    const std::wstring wide(line.begin(), line.end());
-    LPWSTR* read = CommandLineToArgvW(wide.c_str(), &count);
-    ASSERT_NE(read, nullptr);
-    ASSERT_EQ(count, static_cast<int>(arguments.size()));
-    for (int i = 0; i < count; ++i)
-        EXPECT_EQ(std::wstring(read[i]), std::wstring(arguments[i].begin(), arguments[i].end()));
-    LocalFree(read);
-#endif
 }
