@@ -1,38 +1,15 @@
 // Notices as a short e-mail through libcurl's SMTP: the title as the subject, the object below it.
 #include <curl/curl.h>
 
-#include <algorithm>
-#include <cstring>
-#include <ctime>
+#include <memory>
 
 #include "paging_gateway/notice/channel.h"
+#include "paging_gateway/platform/mail_upload.h"
 
 namespace {
 
 // Far within SMTP's 998 characters a line.
 constexpr size_t MAX_SUBJECT = 300;
-
-struct Upload {
-    const std::string* text;
-    size_t sent;
-};
-
-size_t ReadUpload(char* buffer, size_t size, size_t count, void* state) {
-    Upload& upload = *static_cast<Upload*>(state);
-    const size_t part = std::min(size * count, upload.text->size() - upload.sent);
-    memcpy(buffer, upload.text->data() + upload.sent, part);
-    upload.sent += part;
-    return part;
-}
-
-std::string DateHeader() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[64];
-    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &utc);
-    return text;
-}
 
 // Line ends as SMTP wants them.
 std::string CrLf(const std::string& text) {
@@ -63,13 +40,13 @@ public:
         const std::string from = "<" + settings_.from + ">";
         curl_slist* recipients = curl_slist_append(nullptr, ("<" + to_ + ">").c_str());
         std::unique_ptr<curl_slist, void (*)(curl_slist*)> recipientList(recipients, curl_slist_free_all);
-        Upload upload{&text, 0};
+        MailUpload upload{&text, 0};
         char problem[CURL_ERROR_SIZE] = "";
         curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
         curl_easy_setopt(handle, CURLOPT_MAIL_FROM, from.c_str());
         curl_easy_setopt(handle, CURLOPT_MAIL_RCPT, recipients);
         curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(handle, CURLOPT_READFUNCTION, ReadUpload);
+        curl_easy_setopt(handle, CURLOPT_READFUNCTION, ReadMailUpload);
         curl_easy_setopt(handle, CURLOPT_READDATA, &upload);
         curl_easy_setopt(handle, CURLOPT_INFILESIZE, static_cast<long>(text.size()));
         curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, problem);
@@ -105,7 +82,7 @@ std::string NoticeMailText(const MailSettings& settings, const std::string& to, 
     if (!body.empty()) body += "\n";
     // The object as the other channels send it, in ASCII (JSON's \u escapes), so any mail server carries it.
     body += outgoing.json + "\n";
-    return "Date: " + DateHeader() + "\r\nFrom: <" + settings.from + ">\r\nTo: <" + to + ">\r\nSubject: " + subject +
+    return "Date: " + MailDate() + "\r\nFrom: <" + settings.from + ">\r\nTo: <" + to + ">\r\nSubject: " + subject +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n"
            "Content-Transfer-Encoding: 7bit\r\n\r\n" +
            CrLf(body);
