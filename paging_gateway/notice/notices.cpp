@@ -1,7 +1,6 @@
 // The notices' PageEvents, in front of the ledger.
 #include "paging_gateway/notice/notices.h"
 
-#include <chrono>
 #include <ctime>
 
 #include "paging_gateway/ledger/ledger_line.h"
@@ -13,11 +12,6 @@ namespace {
 
 // The command's and the webhook's longest wait, as the issue of notices asks.
 constexpr long CHANNEL_TIMEOUT_MILLISECONDS = 30 * 1000;
-
-long long NowMilliseconds() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 nlohmann::json Parsed(const std::string& text) {
     nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
@@ -175,7 +169,7 @@ void Notices::Issue(Notice notice) {
     if (settings_.warn) settings_.warn(notice.title);
     if (!sender_) return;
     notice.created = std::time(nullptr);
-    notice.dueMilliseconds = NowMilliseconds();
+    notice.dueMilliseconds = 0;  // at once
     bool written = false;
     for (const std::string& channel : channelNames_) {
         Notice copy = notice;
