@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -53,8 +54,13 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
         return run;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    // A program that reads none of its input must not hold the gateway past the time limit.
+    // A program that reads none of its input must not hold the gateway past the time limit, and one that ends
+    // while it is written to must not end the gateway: SIGPIPE is held for this thread and taken back below.
     fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+    sigset_t pipeSignal, previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     for (size_t sent = 0; sent < input.size() && LeftOf(deadline) > 0;) {
         pollfd wanted{pipeEnds[1], POLLOUT, 0};
         if (poll(&wanted, 1, static_cast<int>(std::min(LeftOf(deadline), 100L))) <= 0) continue;
@@ -64,6 +70,10 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
         if (wrote > 0) sent += static_cast<size_t>(wrote);
     }
     close(pipeEnds[1]);
+    const timespec none{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &none) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     int status = 0;
     for (;;) {
         const pid_t done = waitpid(child, &status, WNOHANG);
@@ -75,7 +85,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
         if (LeftOf(deadline) == 0) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
-            run.error = arguments[0] + " did not finish within " + std::to_string(timeoutMilliseconds / 1000) + " s";
+            run.error = TimeLimitError(arguments[0], timeoutMilliseconds);
             return run;
         }
         usleep(20 * 1000);

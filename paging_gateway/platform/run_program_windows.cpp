@@ -71,7 +71,7 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::stri
         TerminateProcess(process.hProcess, 1);
         WaitForSingleObject(process.hProcess, 5000);
         CloseHandle(process.hProcess);
-        run.error = arguments[0] + " did not finish within " + std::to_string(timeoutMilliseconds / 1000) + " s";
+        run.error = TimeLimitError(arguments[0], timeoutMilliseconds);
         return run;
     }
     DWORD code = 0;

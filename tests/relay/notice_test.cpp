@@ -13,6 +13,7 @@
 #include "paging_gateway/notice/sender.h"
 #include "paging_gateway/platform/files.h"
 #include "paging_gateway/platform/host_name.h"
+#include "paging_gateway/platform/run_program.h"
 #include "tests/relay/relay_fixture.h"
 
 namespace {
@@ -568,4 +569,30 @@ TEST(NoticeParts, ADigestMailListsEveryNoticeItStandsFor) {
     const json object = json::parse(text.substr(text.find("{")));
     EXPECT_EQ(object["event"], "digest");
     EXPECT_EQ(object["notices"].size(), 3u);
+}
+
+TEST(NoticeParts, AProgramIsStoppedAtItsTimeLimitAndNeedNotReadItsInput) {
+    const std::string large(1 << 20, 'x');  // far more than a pipe holds
+    auto started = Clock::now();
+    ProgramRun run = RunProgram({"/bin/sleep", "5"}, large, 300);
+    const auto took = std::chrono::duration_cast<milliseconds>(Clock::now() - started).count();
+    EXPECT_FALSE(run.finished);
+    EXPECT_EQ(run.error, "/bin/sleep did not finish within 300 ms");
+    EXPECT_LT(took, 2000);
+
+    run = RunProgram({"/bin/sh", "-c", "exit 3"}, large, 5000);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 3);
+    // A program that ends without reading all its input never takes the gateway with it (SIGPIPE).
+    signal(SIGPIPE, SIG_DFL);
+    for (int i = 0; i < 10; ++i) {
+        const std::string reads = "head -c " + std::to_string(60000 + 997 * i) + " >/dev/null";
+        run = RunProgram({"/bin/sh", "-c", reads}, large, 5000);
+        EXPECT_TRUE(run.finished && run.exitCode == 0) << run.error;
+    }
+    run = RunProgram({"/bin/sh", "-c", "wc -c"}, "twelve bytes", 5000);
+    EXPECT_TRUE(run.finished && run.exitCode == 0);
+    run = RunProgram({"no-such-notice-program"}, "", 5000);
+    EXPECT_FALSE(run.finished);
+    EXPECT_EQ(run.error, "cannot run no-such-notice-program: No such file or directory");
 }
