@@ -10,7 +10,7 @@
 
 namespace {
 
-// The command's and the webhook's longest wait, as the issue of notices asks.
+// How long a notice program may run and a webhook may take to answer.
 constexpr long CHANNEL_TIMEOUT_MILLISECONDS = 30 * 1000;
 
 nlohmann::json Parsed(const std::string& text) {
