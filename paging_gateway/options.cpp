@@ -22,14 +22,18 @@
     "snpp://HOST[:PORT] (port 444), smtp://HOST[:PORT] (25), smtps://HOST[:PORT] (465),\n"                  \
     "                           wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
 #define CA_USAGE                                                                                              \
-    "  --ca-file FILE           WCTP over HTTPS: trust only the certificate authorities in FILE (PEM)\n"      \
-    "                           rather than the system's\n"
+    "  --ca-file FILE           WCTP and --notify-url over HTTPS: trust only the certificate authorities\n"  \
+    "                           in FILE (PEM) rather than the system's\n"
+#define NOTIFY_MAIL_USAGE                                                                                     \
+    "  --notify-mail ADDRESS    notices: a short e-mail to ADDRESS, through the e-mail relay's server\n"        \
+    "                           (or --notify-smtp smtp://HOST[:PORT]), from --mail-from\n"
 #else
 #define RELAY_KINDS "SNPP or WCTP (this build has no e-mail relay: it is built without libcurl)"
 #define MAIL_USAGE ""
 #define URL_USAGE \
     "snpp://HOST[:PORT] (port 444), wctp+https://HOST[:PORT]/PATH (443), wctp+http://HOST[:PORT]/PATH (80)"
 #define CA_USAGE ""
+#define NOTIFY_MAIL_USAGE ""
 #endif
 
 const char GATEWAY_USAGE[] =
@@ -75,6 +79,11 @@ const char GATEWAY_USAGE[] =
     "  --wctp-poll S            WCTP: ask after a page's delivery every S seconds (default 60), or less\n"
     "                           often when the network asks for that\n"
     "  --wctp-receipts S        WCTP: keep asking for S seconds after a page went (default 3600; 0: never)\n"
+    "  --notify-url URL         notices of failed and late pages and of routes down or up: an HTTP(S) POST\n"
+    "                           of a JSON object to URL (http://HOST[:PORT]/PATH or https://...)\n"
+    "  --notify-command PROGRAM notices: run PROGRAM (no shell) with the event and the page id or route\n"
+    "                           URL as its arguments and the JSON object on its standard input\n"
+    NOTIFY_MAIL_USAGE
     "  --status-allow CIDR      let addresses in CIDR (e.g. 192.168.1.0/24) see /status, /status.json and\n"
     "                           /metrics (loopback always can); repeatable\n"
     "  --ledger-pages N         keep the story of the last N pages (default 10000)\n"
@@ -268,7 +277,8 @@ const char* const GATEWAY_VALUE_OPTIONS[] = {
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
     "--failover-after", "--expire-after", "--late-after", "--ledger-megabytes", "--snpp-user",
-    "--snpp-before-page", "--snpp-send-timeout", "--snpp-max-length", nullptr};
+    "--snpp-before-page", "--snpp-send-timeout", "--snpp-max-length", "--notify-url", "--notify-command",
+    "--notify-mail", "--notify-smtp", nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -408,6 +418,32 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
         (option == "--retry-first"  ? options.relay.retryFirstMilliseconds
          : option == "--retry-most" ? options.relay.retryMostMilliseconds
                                     : options.relay.timeoutMilliseconds) = milliseconds;
+    } else if (option == "--notify-url") {
+        if (!ParseNotifyUrl(value, options.notices.webhook, error)) return false;
+        options.notices.url = value;
+    } else if (option == "--notify-command") {
+        if (value.empty()) {
+            error = "--notify-command needs a program";
+            return false;
+        }
+        options.notices.command = value;
+    } else if (option == "--notify-mail" || option == "--notify-smtp") {
+#ifndef PAGING_GATEWAY_MAIL
+        error = option + ": this Windows build sends no e-mail (it is built without libcurl); use --notify-url";
+        return false;
+#else
+        if (option == "--notify-mail" && !IsAddressText(value)) {
+            error = "--notify-mail needs an e-mail address: " + PrintableText(value);
+            return false;
+        }
+        UpstreamUrl server;
+        if (option == "--notify-smtp" &&
+            (!ParseUpstreamUrl(value, server, error) || server.kind != UpstreamKind::Smtp)) {
+            error = "--notify-smtp needs smtp://HOST[:PORT] or smtps://HOST[:PORT]: " + PrintableText(value);
+            return false;
+        }
+        (option == "--notify-mail" ? options.notices.mailTo : options.notices.smtpUrl) = value;
+#endif
     } else {
         error = "unknown option " + option;
         return false;
@@ -415,8 +451,34 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
     return true;
 }
 
+namespace {
+
+// Notices need the relay's spool and, by mail, a server and a sender.
+bool CheckNotices(GatewayOptions& options, std::string& error) {
+    NoticeSettings& notices = options.notices;
+    notices.webhook.caFile = options.relay.wctp.caFile;
+    if (notices.Any() && options.relay.routes.empty()) {
+        error = "notices (--notify-...) are of relayed pages: they need --relay";
+        return false;
+    }
+    if (notices.mailTo.empty()) return true;
+    bool smtpRoute = false;
+    for (const RelayRoute& route : options.relay.routes) smtpRoute = smtpRoute || route.url.kind == UpstreamKind::Smtp;
+    if (notices.smtpUrl.empty() && !smtpRoute) {
+        error = "--notify-mail needs an SMTP server: an e-mail --relay, or --notify-smtp smtp://HOST[:PORT]";
+        return false;
+    }
+    if (!IsAddressText(options.relay.mail.from)) {
+        error = "--notify-mail needs --mail-from, the address its mails come from";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CheckOptions(GatewayOptions& options, std::string& error) {
-    return CheckMail(options.relay, error) && CheckSnpp(options, error);
+    return CheckMail(options.relay, error) && CheckSnpp(options, error) && CheckNotices(options, error);
 }
 
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "paging_gateway/ledger/ledger.h"
+#include "paging_gateway/notice/notice_settings.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/status/access.h"
 
@@ -19,6 +20,7 @@ struct GatewayOptions {
     LedgerLimits ledger;
     SnppSettings snpp;       // the --snpp- options, for every SNPP route
     bool snppGiven = false;  // any of them was given
+    NoticeSettings notices;
 };
 
 extern const char GATEWAY_USAGE[];

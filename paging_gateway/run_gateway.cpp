@@ -2,10 +2,12 @@
 #include "paging_gateway/run_gateway.h"
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
 #include "paging_gateway/intake/server.h"
+#include "paging_gateway/notice/notices.h"
 #include "paging_gateway/platform/console.h"
 #include "paging_gateway/relay/relay.h"
 #include "paging_gateway/relay/wctp.h"
@@ -92,6 +94,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
 
     Spool spool;
     GatewayStatus status(options);
+    std::unique_ptr<Notices> notices;        // outlives the receipts and the relay, which tell it each event
     std::unique_ptr<WctpReceipts> receipts;  // outlives the relay, which tells it each page's events
     std::unique_ptr<Relay> relay;
     if (!options.relay.routes.empty()) {
@@ -99,6 +102,7 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
             err << "paging_gateway: " << error << "\n";
             return 1;
         }
+        const std::time_t opened = std::time(nullptr);
         if (!status.Open(spool, error)) {
             err << "paging_gateway: " << error << "\n";
             return 1;
@@ -108,10 +112,22 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
         StartMail();
 #endif
         StartWctp();
-        // It passes every event on to the ledger.
-        receipts = StartWctpReceipts(options.relay, status.Events(), out);
+        PageEvents* story = status.Events();
+        if (options.notices.Any() || options.notices.warn) {
+            // In front of the ledger: every event goes on to it, and the ones worth a notice get one.
+            notices = std::make_unique<Notices>(options.notices, options.relay, status.Book(), out);
+            if (!notices->Open(options.spoolFolder, error)) {
+                err << "paging_gateway: " << error << "\n";
+                return 1;
+            }
+            notices->NoticeRecovered(opened);
+            notices->Start();
+            story = notices.get();
+        }
+        // It passes every event on.
+        receipts = StartWctpReceipts(options.relay, story, out);
         relay = std::make_unique<Relay>(options.relay, spool, out,
-                                        receipts ? static_cast<PageEvents*>(receipts.get()) : status.Events());
+                                        receipts ? static_cast<PageEvents*>(receipts.get()) : story);
         relay->Start();
         server.SetPageSink([&relay](const Page& page, const std::string& client, std::string& id,
                                     std::string& reason) { return relay->Take(page, client, id, reason); });
@@ -128,5 +144,6 @@ int RunGateway(const GatewayOptions& options, std::ostream& out, std::ostream& e
         server.Serve(out, options.pageLimit);
     }
     if (relay) relay->Stop();
+    if (notices) notices->Stop();
     return 0;
 }

@@ -61,7 +61,8 @@ const Ledger::EventRule Ledger::EVENT_RULES[] = {
     {"sent-again", &Ledger::ApplySentAgain},  {"receipt", &Ledger::ApplyReceipt},
     {"failed", &Ledger::ApplyFailed},         {"expired", &Ledger::ApplyFailed},
     {"late", &Ledger::ApplyLate},             {"route-down", &Ledger::ApplyRouteChange},
-    {"route-up", &Ledger::ApplyRouteChange},
+    {"route-up", &Ledger::ApplyRouteChange},  {"notice", &Ledger::ApplyNotice},
+    {"notice-dropped", &Ledger::ApplyNotice},
 };
 
 Ledger::Ledger(LedgerLimits limits, Clock clock, Clock elapsed)
@@ -398,6 +399,17 @@ void Ledger::RouteUp(const std::string& route) {
     Record(event, true);
 }
 
+void Ledger::Noticed(const std::string& pageId, const std::string& event, const std::string& channel,
+                     const std::string& outcome, const std::string& detail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool dropped = outcome == "dropped";
+    LedgerEvent line = Event(Now(), pageId.empty() ? GATEWAY_EVENT_ID : pageId, dropped ? "notice-dropped" : "notice");
+    line.fields = {{"event", event}, {"channel", channel}};
+    if (!dropped) line.fields.emplace_back("outcome", outcome);
+    if (!detail.empty()) line.fields.emplace_back("detail", detail);
+    Record(line, false);
+}
+
 void Ledger::Record(LedgerEvent event, bool flush) {
     // A page's event after the page was dropped from the ledger is dropped too.
     if (event.id != GATEWAY_EVENT_ID && event.kind != "received" && pages_.count(event.id) == 0) return;
@@ -538,6 +550,11 @@ bool Ledger::ApplyLate(const LedgerEvent& event, bool) {
     if (page == nullptr) return false;
     page->late = true;
     return true;
+}
+
+// A notice tells of a page (or a route) without changing where it stands, or when it last changed.
+bool Ledger::ApplyNotice(const LedgerEvent& event, bool) {
+    return event.id == GATEWAY_EVENT_ID || pages_.count(event.id) != 0;
 }
 
 // Only this run's routes are up or down: each start begins with them all up.

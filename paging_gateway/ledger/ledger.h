@@ -145,6 +145,11 @@ public:
     void RouteDown(const std::string& route, const std::string& reason) override;
     void RouteUp(const std::string& route) override;
 
+    // What became of one notice on one channel: `outcome` "delivered" or "temporary" gives a `notice` line,
+    // "dropped" a `notice-dropped` one. A route's notice (`pageId` empty) goes in the file under the id "-".
+    void Noticed(const std::string& pageId, const std::string& event, const std::string& channel,
+                 const std::string& outcome, const std::string& detail);
+
     // The newest `latest` pages and up to as many failed ones, with every route.
     LedgerView View(size_t latest) const;
 
@@ -194,6 +199,7 @@ private:
     bool ApplyFailed(const LedgerEvent& event, bool live);
     bool ApplyLate(const LedgerEvent& event, bool live);
     bool ApplyRouteChange(const LedgerEvent& event, bool live);
+    bool ApplyNotice(const LedgerEvent& event, bool live);
     // A line kept when the file is rewritten.
     bool Kept(const Line& line) const;
     void FillRoutes(LedgerView& view) const;

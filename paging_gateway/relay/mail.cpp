@@ -5,7 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
+
+#include "paging_gateway/platform/mail_upload.h"
 
 namespace {
 
@@ -116,28 +117,6 @@ std::string QuotedPrintable(const std::string& text) {
     return encoded;
 }
 
-std::string DateHeader() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[64];
-    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S +0000", &utc);
-    return text;
-}
-
-struct Upload {
-    const std::string* text;
-    size_t sent;
-};
-
-size_t ReadUpload(char* buffer, size_t size, size_t count, void* state) {
-    Upload& upload = *static_cast<Upload*>(state);
-    const size_t part = std::min(size * count, upload.text->size() - upload.sent);
-    memcpy(buffer, upload.text->data() + upload.sent, part);
-    upload.sent += part;
-    return part;
-}
-
 struct ServerReplies {
     std::string last;
     std::string lastRefusal;  // the last 4xx or 5xx: after a refusal the goodbye comes last
@@ -179,7 +158,7 @@ std::string MailSubject(const Page& page) {
 }
 
 std::string MailText(const MailSettings& settings, const std::string& recipient, const Page& page) {
-    return "Date: " + DateHeader() + "\r\nFrom: <" + settings.from + ">\r\nTo: <" + recipient +
+    return "Date: " + MailDate() + "\r\nFrom: <" + settings.from + ">\r\nTo: <" + recipient +
            ">\r\n" + HeaderField("Subject", MailSubject(page)) +
            "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=" + CHARSET +
            "\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" + QuotedPrintable(page.message);
@@ -216,7 +195,7 @@ Delivery MailSession::Send(const Page& page, size_t) {
     if (curl_ == nullptr && !Start()) return {Outcome::Temporary, "libcurl could not start"};
     CURL* curl = static_cast<CURL*>(curl_);
     const std::string text = MailText(settings_, recipient, page);
-    Upload upload{&text, 0};
+    MailUpload upload{&text, 0};
     ServerReplies replies;
     char error[CURL_ERROR_SIZE] = "";
     curl_slist* recipients = curl_slist_append(nullptr, ("<" + recipient + ">").c_str());
@@ -248,7 +227,7 @@ bool MailSession::Start() {
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, ("<" + settings_.from + ">").c_str());
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadMailUpload);
     if (!url_.implicitTls)
         curl_easy_setopt(curl, CURLOPT_USE_SSL, settings_.requireTls ? CURLUSESSL_ALL : CURLUSESSL_TRY);
     if (!settings_.user.empty()) {

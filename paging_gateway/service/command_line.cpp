@@ -2,24 +2,7 @@
 #include "paging_gateway/service/command_line.h"
 
 #include "paging_gateway/options.h"
-
-std::string QuoteArgument(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    // Backslashes are literal except before a quote, where each must be doubled; so before the closing one too.
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, '\\');
-    return quoted + "\"";
-}
+#include "paging_gateway/platform/command_line_quote.h"
 
 bool CheckServiceOptions(const std::vector<std::string>& options, std::string& error) {
     static const char* const REFUSED[][2] = {
@@ -43,7 +26,7 @@ bool CheckServiceOptions(const std::vector<std::string>& options, std::string& e
 
 std::string ServiceCommandLine(const std::string& exe, const std::vector<std::string>& options,
                                const std::string& spool) {
-    std::string line = QuoteArgument(exe) + " --service";
-    for (const std::string& option : options) line += " " + QuoteArgument(option);
-    return line + " --spool " + QuoteArgument(spool);
+    std::string line = QuoteWindowsArgument(exe) + " --service";
+    for (const std::string& option : options) line += " " + QuoteWindowsArgument(option);
+    return line + " --spool " + QuoteWindowsArgument(spool);
 }

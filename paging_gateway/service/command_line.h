@@ -7,9 +7,6 @@
 constexpr const char SERVICE_NAME[] = "mervasTXGateway";
 constexpr const char SERVICE_DISPLAY_NAME[] = "mervasTX paging gateway";
 
-// One argument as the C runtime's argv parser reads it back: quoted when it holds a blank or a quote.
-std::string QuoteArgument(const std::string& argument);
-
 // False, with the reason, for options a service cannot take: --spool (the service keeps its own), --once,
 // --count, --help, or any option the gateway itself refuses.
 bool CheckServiceOptions(const std::vector<std::string>& options, std::string& error);

@@ -21,9 +21,14 @@ void LogEvent(EventKind kind, const std::string& text) {
     HANDLE source = RegisterEventSourceA(nullptr, SERVICE_NAME);
     if (source == nullptr) return;
     const char* strings[] = {text.c_str()};
-    const bool error = kind == EventKind::Error;
-    ReportEventA(source, error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
-                 error ? MSG_GATEWAY_ERROR : MSG_GATEWAY_INFORMATION, nullptr, 1, 0, strings, nullptr);
+    const struct {
+        WORD type;
+        DWORD message;
+    } entries[] = {{EVENTLOG_INFORMATION_TYPE, MSG_GATEWAY_INFORMATION},
+                   {EVENTLOG_WARNING_TYPE, MSG_GATEWAY_WARNING},
+                   {EVENTLOG_ERROR_TYPE, MSG_GATEWAY_ERROR}};
+    const auto& entry = entries[static_cast<int>(kind)];
+    ReportEventA(source, entry.type, 0, entry.message, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(source);
 }
 

@@ -1,9 +1,10 @@
-// The service's entries in the Windows event log (Application): start, stop and what kept it from running.
+// The service's entries in the Windows event log (Application): start, stop, what kept it from running, and
+// each notice (a page failed or late, a route down or up) as a warning.
 #pragma once
 
 #include <string>
 
-enum class EventKind { Information, Error };
+enum class EventKind { Information, Warning, Error };
 
 void LogEvent(EventKind kind, const std::string& text);
 

@@ -121,6 +121,10 @@ int Serve() {
     GatewayOptions options;
     if (!ReadGatewayOptions(static_cast<int>(argv.size()), argv.data(), options, error)) return Fail(2, error, &log);
 
+    // Nobody watches a service's console: each notice is a warning in the event log too.
+    options.notices.warn = [](const std::string& text) {
+        LogEvent(EventKind::Warning, "mervasTX paging gateway: " + text);
+    };
     log.Err() << "paging_gateway: started by the service manager\n";
     StopHeartbeat heartbeat;
     const int code = RunGateway(options, log.Out(), log.Err(), state->stop, [&options] {

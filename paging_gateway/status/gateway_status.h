@@ -29,6 +29,7 @@ public:
 
     // What the relay tells each page's story to.
     PageEvents* Events() { return &ledger_; }
+    Ledger& Book() { return ledger_; }
 
     // Puts the status pages on the server, failed pages sent again through `sendAgain`; without a relay the
     // ledger lives in memory and gives each page its id.

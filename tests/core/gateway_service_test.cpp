@@ -14,7 +14,13 @@
 #include "paging_gateway/service/command_line.h"
 #include "paging_gateway/service/environment_file.h"
 #include "paging_gateway/service/log_file.h"
+#include "paging_gateway/platform/command_line_quote.h"
 #include "paging_gateway/platform/files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
 
 // The two builds run at once, so each has addresses of its own.
 #ifdef _WIN32
@@ -30,19 +36,42 @@ std::string Read(const std::string& path) {
     return ReadSmallFile(path, 1 << 20, bytes, error) ? bytes : std::string();
 }
 
+// The service's command line and a notice program's are both read back by the C runtime.
 TEST(GatewayService, QuotesArgumentsAsTheRuntimeReadsThemBack) {
     const struct {
         const char* argument;
         const char* quoted;
     } cases[] = {
         {"snpp://pager.example.net:444", "snpp://pager.example.net:444"},
+        {"failed", "failed"},
         {"", "\"\""},
         {"C:\\Program Files\\mervasTX\\paging_gateway.exe", "\"C:\\Program Files\\mervasTX\\paging_gateway.exe\""},
-        {"C:\\a b\\", "\"C:\\a b\\\\\""},
+        {"C:\\tools\\alarm.exe", "C:\\tools\\alarm.exe"},  // backslashes alone mean nothing
+        {"C:\\a b\\", "\"C:\\a b\\\\\""},          // doubled before the closing quote
         {"say \"hi\"", "\"say \\\"hi\\\"\""},
         {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},
+        {"tab\there", "\"tab\there\""},
+        {"two  blanks", "\"two  blanks\""},
     };
-    for (const auto& c : cases) EXPECT_EQ(QuoteArgument(c.argument), c.quoted) << c.argument;
+    std::vector<std::string> arguments = {"C:\\Program Files\\mervasTX\\alarm.exe"};
+    for (const auto& c : cases) {
+        EXPECT_EQ(QuoteWindowsArgument(c.argument), c.quoted) << c.argument;
+        arguments.push_back(c.argument);
+    }
+    const std::string line = WindowsCommandLine(arguments);
+    const std::string start = "\"C:\\Program Files\\mervasTX\\alarm.exe\" snpp://pager.example.net:444 failed \"\" ";
+    EXPECT_EQ(line.substr(0, start.size()), start);
+#ifdef _WIN32
+    // Windows' own reading of the whole line gives every argument back.
+    int count = 0;
+    const std::wstring wide(line.begin(), line.end());
+    LPWSTR* read = CommandLineToArgvW(wide.c_str(), &count);
+    ASSERT_NE(read, nullptr);
+    ASSERT_EQ(count, static_cast<int>(arguments.size()));
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(std::wstring(read[i]), std::wstring(arguments[i].begin(), arguments[i].end()));
+    LocalFree(read);
+#endif
 }
 
 TEST(GatewayService, TakesOnlyOptionsAServiceCanRunWith) {

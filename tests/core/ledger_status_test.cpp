@@ -715,3 +715,37 @@ TEST_F(LedgerTest, AFullDiskNeverJoinsTwoLines) {
     EXPECT_EQ(problem, "");
 }
 #endif
+
+TEST_F(LedgerTest, NoticeLinesTellOfAPageWithoutChangingWhereItStands) {
+    {
+        auto ledger = Opened();
+        ledger->Received("000000000001", PageTo("555 1234", "refused"), "127.0.0.1", ROUTE);
+        ledger->Attempted("000000000001", ROUTE, {Outcome::Permanent, "550 no such pager"}, 0);
+        now += 5;
+        ledger->Noticed("000000000001", "failed", "webhook", "temporary", "HTTP 503");
+        ledger->Noticed("000000000001", "failed", "webhook", "delivered", "");
+        ledger->Noticed("000000000001", "failed", "command", "dropped", "not delivered within a day");
+        ledger->Noticed("", "route-down", "webhook", "delivered", "");
+        ledger->Noticed("000000000077", "failed", "webhook", "delivered", "");  // a page it lacks: no line
+    }
+    const std::string text = FileText();
+    EXPECT_NE(text.find(" 000000000001 notice event=failed channel=webhook outcome=temporary detail=\"HTTP 503\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(" 000000000001 notice event=failed channel=webhook outcome=delivered\n"), std::string::npos);
+    EXPECT_NE(text.find(" 000000000001 notice-dropped event=failed channel=command "
+                        "detail=\"not delivered within a day\"\n"),
+              std::string::npos);
+    EXPECT_NE(text.find(" - notice event=route-down channel=webhook outcome=delivered\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("000000000077"), std::string::npos);
+
+    // Read back whole, every line understood; the page is as its network left it.
+    auto ledger = Opened();
+    EXPECT_EQ(ledger->DamagedLines(), 0u);
+    const LedgerPage page = Story(*ledger, "000000000001");
+    EXPECT_EQ(page.state, PageState::Failed);
+    EXPECT_TRUE(page.canSendAgain);
+    EXPECT_EQ(page.reply, "550 no such pager");
+    EXPECT_EQ(page.updated, now - 5);
+    EXPECT_EQ(page.attempts, 1);
+}

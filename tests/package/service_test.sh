@@ -40,9 +40,10 @@ trap finish EXIT
 [ -f "$WINEPREFIX/drive_c/windows/system32/sc.exe" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/services.exe" ] ||
   skip "this Wine has no service manager"
 # The session's own programs keep the output they were started with: not a pipe that $(...) would wait on.
-# Wine keeps no event log, but prints the error entries on the session's standard error: kept in a file.
+# Wine keeps no event log, but prints the error and warning entries on the session's standard error: kept
+# in a file.
 wineserver -p
-WINEDEBUG=-all,err+eventlog wine cmd /c exit >/dev/null 2>"$work/session.log"
+WINEDEBUG=-all,err+eventlog,warn+eventlog wine cmd /c exit >/dev/null 2>"$work/session.log"
 app="$WINEPREFIX/drive_c/Program Files/mervasTX"  # a blank in the service's command line
 data="$WINEPREFIX/drive_c/ProgramData/mervasTX"
 log="$data/paging_gateway.log" pages="$work/pages.txt"
@@ -133,6 +134,14 @@ status=$(send "hello through the service" 5551234567) || fail "no status box"
 [ "$status" = "Message sent!" ] || fail "a page to the running service got \"$status\""
 wait_page '5551234567: hello through the service (from Pat, callback 5550001111)'
 
+# A page the network refuses for good: a warning in the event log, once.
+status=$(send "refused for good" 5550000550) || fail "no status box"
+wait_log 'failed: ' 1 || fail "the service did not fail the refused page: $(cat "$log")"
+warning='mervasTX paging gateway: Page [0-9]* to 5550000550 failed: 550 Pager ID not found'
+for _ in $(seq 50); do grep -q "$warning" "$work/session.log" && break; sleep 0.1; done
+[ "$(grep -c "$warning" "$work/session.log")" = 1 ] ||
+  fail "no single event log warning for the refused page: $(cat "$work/session.log")"
+
 # A page the network cannot take yet stays in the spool across a stop.
 kill "$standin"
 wait "$standin" 2>/dev/null || true
@@ -166,4 +175,4 @@ probe close mervasTX
 timeout 20 tail --pid="$program" -f /dev/null || fail "mervasTX did not end"
 program=''
 echo "service test: installed, stopped on a taken port with the reason in its log, started, relayed," \
-  "spooled over a stop, Connect failed! while stopped, started again, removed"
+  "a refused page warned of in the event log, spooled over a stop, Connect failed! while stopped, started again, removed"

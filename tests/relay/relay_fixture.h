@@ -572,4 +572,32 @@ private:
     Process process_;
 };
 
+// A webhook receiver of the tests' own (webhook_standin.py) on port 8088: the first `refuse` posts get a 503.
+// Given a certificate (`certs`/NAME.pem and NAME.key, as wctp_standin.py makes them), it speaks HTTPS.
+class WebhookReceiver {
+public:
+    WebhookReceiver(const std::string& address, const std::string& folder, int refuse = 0,
+                    const std::string& certs = "", const std::string& name = "")
+        : folder_(folder),
+          process_(Arguments(address, folder, refuse, certs, name), folder + "/webhook.out", folder + "/webhook.err") {
+        EXPECT_TRUE(WaitFor([&] { return access((folder + "/ready").c_str(), F_OK) == 0; }))
+            << ReadFile(folder + "/webhook.err");
+    }
+    // Each post taken (answered 2xx), in the order they came: path, type, body.
+    std::vector<std::map<std::string, std::string>> Posts() const { return HexFieldFiles(folder_, ".post"); }
+    size_t Refused() const { return FilesIn(folder_, ".refused").size(); }
+
+private:
+    static std::vector<std::string> Arguments(const std::string& address, const std::string& folder, int refuse,
+                                              const std::string& certs, const std::string& name) {
+        std::vector<std::string> args = {"/usr/bin/python3", WEBHOOK_STANDIN_SCRIPT, address, "8088", folder,
+                                         std::to_string(refuse)};
+        if (!certs.empty()) args.insert(args.end(), {certs + "/" + name + ".pem", certs + "/" + name + ".key"});
+        return args;
+    }
+
+    std::string folder_;
+    Process process_;
+};
+
 }  // namespace
