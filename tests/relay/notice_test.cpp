@@ -20,7 +20,7 @@ namespace {
 
 using nlohmann::json;
 
-std::string NoticeAddress(int n) { return "127.77.41." + std::to_string(n); }
+std::string NoticeAddress(int n) { return "127.77.43." + std::to_string(n); }
 
 // A command channel's program: each run leaves DIR/NNN.cmd holding its arguments, one a line, then its input,
 // and adds to DIR/sockets how many sockets it was handed.
