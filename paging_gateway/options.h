@@ -17,6 +17,8 @@ struct GatewayOptions {
     std::string spoolFolder = "paging_gateway.spool";
     std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
     LedgerLimits ledger;
+    std::string configFile;    // --config or --check-config: the file read before the command line
+    bool checkConfig = false;  // --check-config: check the file, show the routes, start nothing
 };
 
 extern const char GATEWAY_USAGE[];
@@ -32,6 +34,8 @@ constexpr const char WCTP_SECURITY_CODE_VARIABLE[] = "PAGING_GATEWAY_WCTP_SECURI
 // The options the command line takes, each table ending in null: flags, and options with a value.
 extern const char* const GATEWAY_FLAGS[];
 extern const char* const GATEWAY_VALUE_OPTIONS[];
+// The value options that may be given more than once (an array in the configuration file).
+extern const char* const GATEWAY_REPEATABLE_OPTIONS[];
 
 // True for a known option; `takesValue` says which table it is in.
 bool IsGatewayOption(const std::string& name, bool& takesValue);

@@ -37,14 +37,20 @@ private:
     std::thread thread_;
 };
 
+}  // namespace
+
 void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
     for (const RelayRoute& route : relay.routes) {
         const std::string whose = !route.carrier.empty()      ? route.carrier + "'s"
                                   : relay.routes.size() == 1 ? std::string("every carrier's")
                                                              : std::string("the other carriers'");
-        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text << "\n";
+        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text;
+        if (!route.snpp.user.empty()) err << " (logging in as " << PrintableText(route.snpp.user) << ")";
+        err << "\n";
     }
 }
+
+namespace {
 
 // What a user can do about the commonest reasons a port cannot be had.
 std::string ListenHint(const std::string& error, int port) {
