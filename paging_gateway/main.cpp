@@ -38,10 +38,11 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     int code = 0;
-    const bool serviceCommand = RunServiceCommand(argc, argv, code);
+    bool mayPause = true;
+    const bool serviceCommand = RunServiceCommand(argc, argv, code, mayPause);
     if (!serviceCommand) code = Run(argc, argv);
     // Started from Explorer or a shortcut, the window would close before anyone could read why, or what
     // an installation did.
-    if ((code != 0 || serviceCommand) && ConsoleClosesWithUs()) WaitForKey(std::cout);
+    if ((code != 0 || serviceCommand) && mayPause && ConsoleClosesWithUs()) WaitForKey(std::cout);
     return code;
 }

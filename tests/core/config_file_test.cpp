@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -283,6 +284,48 @@ TEST_F(ConfigFileTest, AWrittenFileReadsBackAsTheOptionsItWasWrittenFrom) {
     bool none = true;
     ConfigText({"--port", "81"}, ConfigLogins(), none);
     EXPECT_FALSE(none);
+}
+
+// The example that ships in both packages: every key there, and good both as it ships and with every key set.
+TEST_F(ConfigFileTest, TheExampleNamesEveryKeyAndChecksOut) {
+    const std::string example = std::string(MERVASTX_RES_DIR) + "/../paging_gateway/service/paging_gateway.toml";
+    std::ifstream in(example, std::ios::binary);
+    ASSERT_TRUE(in) << example;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* const* table : {GATEWAY_FLAGS, GATEWAY_VALUE_OPTIONS})
+        for (const char* const* option = table; *option != nullptr; ++option) {
+            const std::string key = std::string(*option).substr(2);
+            if (key.empty() || key == "help" || key == "config" || key == "check-config") continue;
+            EXPECT_NE(text.find("\n#" + key + " = "), std::string::npos) << "the example lacks " << key;
+        }
+    for (const char* key : {"smtp-password", "wctp-sender", "wctp-security-code", "snpp-user", "snpp-password",
+                            "snpp-before-page", "snpp-max-length", "snpp-subject", "snpp-send-timeout"})
+        EXPECT_NE(text.find("\n#" + std::string(key) + " = "), std::string::npos) << "the example lacks " << key;
+
+    GatewayOptions shipped;
+    std::string error;
+    EXPECT_TRUE(Parse(text, {}, shipped, error)) << error;
+    EXPECT_TRUE(shipped.relay.routes.empty());
+#ifndef _WIN32
+    // Every "#key" line set (prose comments have a blank after the "#"); e-mail and --ca-file are Linux's.
+    std::string set;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (line.size() > 1 && line[0] == '#' && line[1] != ' ') line.erase(0, 1);
+        set += line + "\n";
+        start = end + 1;
+    }
+    GatewayOptions full;
+    ASSERT_TRUE(Parse(set, {}, full, error)) << error << "\n" << set;
+    ASSERT_TRUE(ReadWctpCredentials(full.relay, full.relay.wctp, error)) << error;
+    ASSERT_TRUE(ReadMailCredentials(full.relay.mail, error)) << error;
+    ASSERT_EQ(full.relay.routes.size(), 6u);
+    EXPECT_EQ(full.relay.routes[1].carrier, "Sprint");
+    EXPECT_EQ(full.relay.routes[1].snpp.user, "gateway");
+    EXPECT_EQ(full.relay.routes[5].carrier, "");
+#endif
 }
 
 }  // namespace
