@@ -1,8 +1,8 @@
 # The zip a Windows user gets: the program, the local paging gateway, and the readme the welcome box
 # points to, all at the top of the archive so that they unpack side by side.
 
-# The release's number: the project's version and this round's fixes (the program still greets as v.06).
-set(MERVASTX_RELEASE ${PROJECT_VERSION}.1)
+# The release's number (the program still greets as v.06).
+set(MERVASTX_RELEASE ${PROJECT_VERSION})
 set(MERVASTX_ZIP ${CMAKE_BINARY_DIR}/mervasTX-${MERVASTX_RELEASE}-win32.zip)
 set(_stage ${CMAKE_BINARY_DIR}/package)
 
