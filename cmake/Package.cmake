@@ -44,31 +44,23 @@ add_custom_command(
   VERBATIM)
 add_custom_target(release_zip ALL DEPENDS ${MERVASTX_ZIP})
 
-# wixl finds the files a package names in its working folder.
+# res/installer/build_msi.sh runs wixl in the stage and mends the tables as the package's .sql says.
 find_program(MERVASTX_WIXL wixl REQUIRED)
 find_program(MERVASTX_MSIBUILD msibuild REQUIRED)
-set(_installer ${CMAKE_SOURCE_DIR}/res/installer)
+set(MERVASTX_INSTALLER_DIR ${CMAKE_SOURCE_DIR}/res/installer)
+set(_installer ${MERVASTX_INSTALLER_DIR})
 add_custom_command(
   OUTPUT ${MERVASTX_PROGRAM_MSI}
-  COMMAND ${MERVASTX_WIXL} -a x86 -D Version=${MERVASTX_RELEASE} -o ${MERVASTX_PROGRAM_MSI} ${_installer}/program.wxs
-  WORKING_DIRECTORY ${_stage}
-  DEPENDS ${_installer}/program.wxs ${_stage}/mervasTX.exe ${_stage}/readme.txt ${_stage}/mervasTX.ico
+  COMMAND ${_installer}/build_msi.sh ${_installer}/program.wxs ${_stage} ${MERVASTX_RELEASE} ${MERVASTX_PROGRAM_MSI}
+  DEPENDS ${_installer}/build_msi.sh ${_installer}/program.wxs ${_stage}/mervasTX.exe ${_stage}/readme.txt
+          ${_stage}/mervasTX.ico
   COMMENT "Packing mervasTX-${MERVASTX_RELEASE}.msi"
   VERBATIM)
-# What wixl 0.101 cannot write, set in the tables afterwards: RELAY is secure, so that it reaches the elevated
-# part of an install that a user started; the rollback action runs only in a rollback (0x100 in-script
-# rollback, 0x400, 0x800 no impersonation, 0x40 ignore its exit code, 18 an installed exe); an upgrade
-# removes the older version, service included, right after InstallValidate, before this one installs anything.
 add_custom_command(
   OUTPUT ${MERVASTX_GATEWAY_MSI}
-  COMMAND ${MERVASTX_WIXL} -a x86 -D Version=${MERVASTX_RELEASE} -o ${MERVASTX_GATEWAY_MSI} ${_installer}/gateway.wxs
-  COMMAND ${MERVASTX_MSIBUILD} ${MERVASTX_GATEWAY_MSI}
-          -q "UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;RELAY' WHERE `Property` = 'SecureCustomProperties'"
-          -q "UPDATE `CustomAction` SET `Type` = 3410 WHERE `Action` = 'RollBackService'"
-          -q "UPDATE `InstallExecuteSequence` SET `Sequence` = 1450 WHERE `Action` = 'RemoveExistingProducts'"
-  WORKING_DIRECTORY ${_stage}
-  DEPENDS ${_installer}/gateway.wxs ${_stage}/paging_gateway.exe ${_stage}/readme.txt
-          ${_stage}/paging_gateway.example.toml ${_stage}/mervasTX.ico
+  COMMAND ${_installer}/build_msi.sh ${_installer}/gateway.wxs ${_stage} ${MERVASTX_RELEASE} ${MERVASTX_GATEWAY_MSI}
+  DEPENDS ${_installer}/build_msi.sh ${_installer}/gateway.wxs ${_installer}/gateway.sql ${_stage}/paging_gateway.exe
+          ${_stage}/readme.txt ${_stage}/paging_gateway.example.toml ${_stage}/mervasTX.ico
   COMMENT "Packing mervasTX-gateway-${MERVASTX_RELEASE}.msi"
   VERBATIM)
 add_custom_target(installers ALL DEPENDS ${MERVASTX_PROGRAM_MSI} ${MERVASTX_GATEWAY_MSI})
