@@ -14,19 +14,17 @@ int Run(int argc, char** argv) {
     GatewayOptions options;
     std::string error;
     if (!ReadGatewayOptions(argc, argv, options, error)) {
-        std::cerr << "paging_gateway: " << error << "\n";
-        // A file's error names its line; the usage would only bury it.
-        if (options.configFile.empty()) std::cerr << GATEWAY_USAGE << SERVICE_USAGE;
+        std::cerr << "paging_gateway: " << error << "\n" << GATEWAY_USAGE << SERVICE_USAGE;
         return 2;
+    }
+    if (options.showHelp) {
+        std::cout << GATEWAY_USAGE << SERVICE_USAGE;
+        return 0;
     }
     if (options.checkConfig) {
         std::cout << "paging_gateway: " << options.configFile << " is good\n";
         PrintRoutes(options.relay, std::cout);
         if (options.relay.routes.empty()) std::cout << "paging_gateway: no route: pages are printed, not relayed\n";
-        return 0;
-    }
-    if (options.showHelp) {
-        std::cout << GATEWAY_USAGE << SERVICE_USAGE;
         return 0;
     }
     std::atomic<bool> stop{false};
