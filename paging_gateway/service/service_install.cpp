@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 
+#include "paging_gateway/config/config_file.h"
 #include "paging_gateway/config/config_text.h"
 #include "paging_gateway/options.h"
 #include "paging_gateway/platform/files.h"
@@ -65,24 +66,31 @@ std::string ThisProgram() {
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
 }
 
-// The logins set in this console, or else kept by an older install's credentials file; a service does not see
-// the installing user's environment.
+// The logins set in this console, or else those the settings already there hold, or an older install's
+// credentials file; a service does not see the installing user's environment.
 ConfigLogins LoginsToKeep(const std::string& folder) {
     Variables kept;
     std::string text, error;
     const std::string older = ServiceCredentialsFile(folder);
     if (FileExists(older) && ReadSmallFile(older, 64 * 1024, text, error)) ParseEnvironmentFile(text, kept, error);
-    auto value = [&kept](const char* name) {
+    ConfigFile current;
+    const std::string path = ServiceConfigFile(folder);
+    if (FileExists(path) && ReadSmallFile(path, 1024 * 1024, text, error)) ParseConfigText(text, path, current, error);
+    std::string currentUser;
+    for (const ConfigSetting& setting : current.settings)
+        if (setting.option == "--smtp-user") currentUser = setting.value;
+    auto value = [&kept](const char* name, const std::string& inFile) {
         if (const char* set = std::getenv(name)) return std::string(set);
+        if (!inFile.empty()) return inFile;
         for (const auto& variable : kept)
             if (variable.first == name) return variable.second;
         return std::string();
     };
     ConfigLogins logins;
-    logins.smtpUser = value(SMTP_USER_VARIABLE);
-    logins.smtpPassword = value(SMTP_PASSWORD_VARIABLE);
-    logins.wctpSender = value(WCTP_SENDER_VARIABLE);
-    logins.wctpSecurityCode = value(WCTP_SECURITY_CODE_VARIABLE);
+    logins.smtpUser = value(SMTP_USER_VARIABLE, currentUser);
+    logins.smtpPassword = value(SMTP_PASSWORD_VARIABLE, current.smtpPassword);
+    logins.wctpSender = value(WCTP_SENDER_VARIABLE, current.wctpSender);
+    logins.wctpSecurityCode = value(WCTP_SECURITY_CODE_VARIABLE, current.wctpSecurityCode);
     return logins;
 }
 
