@@ -111,10 +111,13 @@ again=$(gateway --install-service --relay $relay 2>&1) && fail "installed twice"
 [[ "$again" == *"installed already"* ]] || fail "a second install says: $again"
 
 # Port 80 taken: the service stops at once, with the reason and the hint in its log.
-python3 -c 'import socket, time; s = socket.socket(); s.bind(("127.0.0.1", 80)); s.listen()
-print("taken", flush=True); time.sleep(30)' >"$work/holder.log" 2>&1 &
+# SO_REUSEADDR, since an earlier test's connections to port 80 may still be in TIME_WAIT; it still keeps any
+# other listener off the port.
+python3 -c 'import socket, time; s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 80)); s.listen(); print("taken", flush=True); time.sleep(30)' >"$work/holder.log" 2>&1 &
 holder=$!
 for _ in $(seq 50); do grep -q taken "$work/holder.log" && break; sleep 0.1; done
+grep -q taken "$work/holder.log" || fail "could not take port 80 for the test: $(cat "$work/holder.log")"
 wine net start mervasTXGateway >/dev/null 2>&1 || true
 wait_state STOPPED || fail "a service that cannot listen is $(service_state)"
 wait_log 'another program uses port 80; `netstat -ano | findstr :80` shows which' 1 ||
