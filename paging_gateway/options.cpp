@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "common/text.h"
 #include "paging_gateway/config/config_file.h"
+#include "common/text.h"
 
 #ifdef PAGING_GATEWAY_MAIL
 #define RELAY_KINDS "SNPP, e-mail or WCTP"
@@ -180,11 +180,11 @@ bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) 
 
 const char* const GATEWAY_FLAGS[] = {"--help", "-h", "--once", "--smtp-tls", "--wctp-enterprise", nullptr};
 const char* const GATEWAY_VALUE_OPTIONS[] = {
+    "--config",       "--check-config",
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
-    "--config",       "--check-config", nullptr};
-const char* const GATEWAY_REPEATABLE_OPTIONS[] = {"--relay", "--status-allow", nullptr};
+    nullptr};
 
 bool IsGatewayOption(const std::string& name, bool& takesValue) {
     for (const char* const* flag = GATEWAY_FLAGS; *flag != nullptr; ++flag)
@@ -193,6 +193,8 @@ bool IsGatewayOption(const std::string& name, bool& takesValue) {
         if (name == *option) return takesValue = true;
     return false;
 }
+
+const char* const GATEWAY_REPEATABLE_OPTIONS[] = {"--relay", "--status-allow", "--snpp-before-page", nullptr};
 
 bool ParseDuration(const std::string& text, long bareUnitMilliseconds, long& milliseconds) {
     std::string digits = text;

@@ -13,12 +13,12 @@ struct GatewayOptions {
     int port = 80;  // the program always sends to port 80
     long pageLimit = 0;  // 0: serve until stopped
     bool showHelp = false;
+    std::string configFile;    // --config or --check-config: the file read before the command line
+    bool checkConfig = false;  // --check-config: check the file, show the routes, start nothing
     RelaySettings relay;  // no routes: print pages and relay nothing
     std::string spoolFolder = "paging_gateway.spool";
     std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
     LedgerLimits ledger;
-    std::string configFile;    // --config or --check-config: the file read before the command line
-    bool checkConfig = false;  // --check-config: check the file, show the routes, start nothing
 };
 
 extern const char GATEWAY_USAGE[];

@@ -44,9 +44,7 @@ void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
         const std::string whose = !route.carrier.empty()      ? route.carrier + "'s"
                                   : relay.routes.size() == 1 ? std::string("every carrier's")
                                                              : std::string("the other carriers'");
-        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text;
-        if (!route.snpp.user.empty()) err << " (logging in as " << PrintableText(route.snpp.user) << ")";
-        err << "\n";
+        err << "paging_gateway: relaying " << whose << " pages to " << route.url.text << "\n";
     }
 }
 
