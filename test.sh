@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the native and the Windows builds, runs every test and leaves the release zip in build/windows;
+# Builds the native and the Windows builds, runs every test and leaves the release zip and the two .msi packages
+# in build/windows and the gateway's .deb in build/native;
 # exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,5 +22,6 @@ cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DMERV
 cmake --build build/windows -j"$jobs"
 tools/in_display.sh ctest --test-dir build/windows --output-on-failure -j"$jobs"
 
-echo "== release package (the Windows build makes it)"
+echo "== release packages (the Windows build makes the zip and both installers, the native build the .deb)"
 unzip -l build/windows/mervasTX-*-win32.zip
+ls -l build/windows/mervasTX-*.msi build/native/paging-gateway_*_amd64.deb

@@ -23,6 +23,12 @@ int Run(int argc, char** argv) {
         std::cout << GATEWAY_USAGE << SERVICE_USAGE;
         return 0;
     }
+    if (options.checkConfig) {
+        std::cout << "paging_gateway: " << options.configFile << " is good\n";
+        PrintRoutes(options.relay, std::cout);
+        if (options.relay.routes.empty()) std::cout << "paging_gateway: no route: pages are printed, not relayed\n";
+        return 0;
+    }
     std::atomic<bool> stop{false};
     StopOnSignals(stop);
     // The run's lines, as the service's log has them; the help and a mistyped option's line are no log.
@@ -34,10 +40,11 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     int code = 0;
-    const bool serviceCommand = RunServiceCommand(argc, argv, code);
+    bool mayPause = true;
+    const bool serviceCommand = RunServiceCommand(argc, argv, code, mayPause);
     if (!serviceCommand) code = Run(argc, argv);
     // Started from Explorer or a shortcut, the window would close before anyone could read why, or what
     // an installation did.
-    if ((code != 0 || serviceCommand) && ConsoleClosesWithUs()) WaitForKey(std::cout);
+    if ((code != 0 || serviceCommand) && mayPause && ConsoleClosesWithUs()) WaitForKey(std::cout);
     return code;
 }

@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
+#include "paging_gateway/config/config_file.h"
 #include "common/text.h"
 #include "paging_gateway/relay/snpp.h"
 
@@ -96,6 +98,10 @@ const char GATEWAY_USAGE[] =
     "  --sessions N             connections to each upstream at once (default 4, at most 64); each\n"
     "                           pager's pages still leave in the order they came\n"
     "  --upstream-timeout MS    longest wait for a connection or a reply (default 30000)\n"
+    "  --config FILE            read these options from FILE, a TOML file whose keys are the options\n"
+    "                           without their --, with the routes as [[route]] tables; an option also\n"
+    "                           given on the command line replaces the file's values\n"
+    "  --check-config FILE      check FILE, show the routes it gives, and exit (0: good)\n"
     "  --help                   show this text\n";
 
 namespace {
@@ -227,9 +233,15 @@ bool ApplySnppOption(const std::string& option, const std::string& value, Gatewa
 
 // The --snpp- options, and the login's password, go to every SNPP route; they need one.
 bool CheckSnpp(GatewayOptions& options, std::string& error) {
-    if (!options.snppGiven) return true;
     const char* password = std::getenv(SNPP_PASSWORD_VARIABLE);
-    options.snpp.password = password != nullptr ? password : "";
+    if (!options.snppGiven) {
+        // The environment's password still wins over a [[route]]'s own.
+        for (RelayRoute& route : options.relay.routes)
+            if (route.snppOwn && !route.snpp.user.empty() && password != nullptr && *password != 0)
+                route.snpp.password = password;
+        return true;
+    }
+    if (password != nullptr) options.snpp.password = password;
     if (!options.snpp.password.empty() && !IsCommandText(options.snpp.password, false)) {
         error = std::string("the SNPP password in ") + SNPP_PASSWORD_VARIABLE +
                 " must be printable characters without blanks (it is sent as one word)";
@@ -240,11 +252,13 @@ bool CheckSnpp(GatewayOptions& options, std::string& error) {
         return false;
     }
     bool used = false;
-    for (RelayRoute& route : options.relay.routes)
-        if (route.url.kind == UpstreamKind::Snpp) {
-            route.snpp = options.snpp;
-            used = true;
-        }
+    for (RelayRoute& route : options.relay.routes) {
+        if (route.url.kind != UpstreamKind::Snpp) continue;
+        used = true;
+        // A [[route]]'s own snpp- keys stand, unless the command line gives SNPP options for this run.
+        if (!route.snppOwn || options.snppOnCommandLine) route.snpp = options.snpp;
+        if (password != nullptr && *password != 0 && !route.snpp.user.empty()) route.snpp.password = password;
+    }
     if (!used) error = "the --snpp- options need an snpp:// --relay";
     return used;
 }
@@ -273,6 +287,7 @@ bool UseCaFile(const std::string& path, WctpSettings& wctp, std::string& error) 
 const char* const GATEWAY_FLAGS[] = {"--help", "-h", "--once", "--smtp-tls", "--wctp-enterprise", "--snpp-subject",
                                      nullptr};
 const char* const GATEWAY_VALUE_OPTIONS[] = {
+    "--config",       "--check-config",
     "--address",      "--port",       "--count",            "--relay",    "--spool",   "--mail-from",
     "--mail-to",      "--smtp-user",  "--retry-first",      "--retry-most", "--upstream-timeout", "--sessions",
     "--ca-file",      "--wctp-poll",  "--wctp-receipts",    "--status-allow", "--ledger-pages", "--ledger-days",
@@ -287,6 +302,8 @@ bool IsGatewayOption(const std::string& name, bool& takesValue) {
         if (name == *option) return takesValue = true;
     return false;
 }
+
+const char* const GATEWAY_REPEATABLE_OPTIONS[] = {"--relay", "--status-allow", "--snpp-before-page", nullptr};
 
 bool ParseDuration(const std::string& text, long bareUnitMilliseconds, long& milliseconds) {
     std::string digits = text;
@@ -444,6 +461,13 @@ bool ApplyOption(const std::string& option, const std::string& value, GatewayOpt
         }
         (option == "--notify-mail" ? options.notices.mailTo : options.notices.smtpUrl) = value;
 #endif
+    } else if (option == "--config" || option == "--check-config") {
+        if (value.empty() || (!options.configFile.empty() && options.configFile != value)) {
+            error = value.empty() ? option + " needs a file" : "one configuration file at a time";
+            return false;
+        }
+        options.configFile = value;
+        options.checkConfig = options.checkConfig || option == "--check-config";
     } else {
         error = "unknown option " + option;
         return false;
@@ -481,7 +505,57 @@ bool CheckOptions(GatewayOptions& options, std::string& error) {
     return CheckMail(options.relay, error) && CheckSnpp(options, error) && CheckNotices(options, error);
 }
 
+namespace {
+
+// The file's settings under the command line's: an option the command line gives replaces the file's values
+// (all of them, for --relay and --status-allow), so a --relay on the command line replaces the file's routes.
+bool ApplyConfigFile(const ConfigFile& file, const std::vector<std::string>& given, GatewayOptions& options,
+                     std::string& error) {
+    for (const ConfigSetting& setting : file.settings) {
+        if (std::find(given.begin(), given.end(), setting.option) != given.end()) continue;
+        const size_t routes = options.relay.routes.size();
+        if (!ApplyOption(setting.option, setting.value, options, error)) {
+            error = setting.where + ": " + error;
+            return false;
+        }
+        if (setting.option != "--relay" || options.relay.routes.size() != routes + 1) continue;
+        RelayRoute& route = options.relay.routes.back();
+        if (!setting.snppWhere.empty() && route.url.kind != UpstreamKind::Snpp) {
+            error = setting.snppWhere + ": the snpp- keys are for an snpp:// route";
+            return false;
+        }
+        route.snpp = setting.snpp;
+        route.snppOwn = !setting.snppWhere.empty();
+    }
+    options.relay.mail.password = file.smtpPassword;
+    options.relay.wctp.senderId = file.wctpSender;
+    options.relay.wctp.securityCode = file.wctpSecurityCode;
+    options.snpp.password = file.snppPassword;
+    return true;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, std::string& error) {
+    // The file first, whatever its place on the command line, so that every option given there wins.
+    std::vector<std::string> given;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        bool takesValue = false;
+        if (!IsGatewayOption(option, takesValue)) continue;
+        given.push_back(option);
+        if (takesValue && i + 1 < argc && (option == "--config" || option == "--check-config")) {
+            if (!ApplyOption(option, argv[i + 1], options, error)) return false;
+        }
+        if (takesValue) ++i;
+    }
+    if (!options.configFile.empty()) {
+        ConfigFile file;
+        if (!ReadConfigFile(options.configFile, file, error) || !ApplyConfigFile(file, given, options, error))
+            return false;
+    }
+    const bool fileGaveSnpp = options.snppGiven;
+    options.snppGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         bool takesValue = false;
@@ -495,6 +569,8 @@ bool ParseOptions(int argc, const char* const* argv, GatewayOptions& options, st
         }
         if (!ApplyOption(option, takesValue ? argv[++i] : "", options, error)) return false;
     }
+    options.snppOnCommandLine = options.snppGiven;
+    options.snppGiven = options.snppGiven || fileGaveSnpp;
     return CheckOptions(options, error);
 }
 
@@ -502,12 +578,14 @@ bool ReadMailCredentials(MailSettings& mail, std::string& error) {
     const char* user = std::getenv(SMTP_USER_VARIABLE);
     if (mail.user.empty() && user != nullptr) mail.user = user;
     if (mail.user.empty()) return true;
+    // The environment wins over the configuration file's smtp-password.
     const char* password = std::getenv(SMTP_PASSWORD_VARIABLE);
-    if (password == nullptr) {
-        error = std::string("an SMTP login needs its password in ") + SMTP_PASSWORD_VARIABLE;
+    if (password != nullptr) mail.password = password;
+    if (password == nullptr && mail.password.empty()) {
+        error = std::string("an SMTP login needs its password in ") + SMTP_PASSWORD_VARIABLE +
+                " (or smtp-password in the configuration file)";
         return false;
     }
-    mail.password = password;
     return true;
 }
 
@@ -515,14 +593,16 @@ bool ReadWctpCredentials(const RelaySettings& relay, WctpSettings& wctp, std::st
     bool used = false;
     for (const RelayRoute& route : relay.routes) used = used || route.url.kind == UpstreamKind::Wctp;
     if (!used) return true;
+    // The environment wins over the configuration file's wctp-sender and wctp-security-code.
     const char* sender = std::getenv(WCTP_SENDER_VARIABLE);
     const char* code = std::getenv(WCTP_SECURITY_CODE_VARIABLE);
-    if (sender == nullptr || *sender == 0) {
-        error = std::string("a WCTP relay needs its sender id in ") + WCTP_SENDER_VARIABLE;
+    if (sender != nullptr && *sender != 0) wctp.senderId = sender;
+    if (code != nullptr) wctp.securityCode = code;
+    if (wctp.senderId.empty()) {
+        error = std::string("a WCTP relay needs its sender id in ") + WCTP_SENDER_VARIABLE +
+                " (or wctp-sender in the configuration file)";
         return false;
     }
-    wctp.senderId = sender;
-    wctp.securityCode = code ? code : "";
     // Both go into the XML as given, so nothing in them may need more than escaping; the code is never shown.
     for (const std::string* value : {&wctp.senderId, &wctp.securityCode})
         for (char c : *value)

@@ -14,12 +14,15 @@ struct GatewayOptions {
     int port = 80;  // the program always sends to port 80
     long pageLimit = 0;  // 0: serve until stopped
     bool showHelp = false;
+    std::string configFile;    // --config or --check-config: the file read before the command line
+    bool checkConfig = false;  // --check-config: check the file, show the routes, start nothing
     RelaySettings relay;  // no routes: print pages and relay nothing
     std::string spoolFolder = "paging_gateway.spool";
     std::vector<AddressRange> statusAllow;  // who besides loopback may see the status pages
     LedgerLimits ledger;
     SnppSettings snpp;       // the --snpp- options, for every SNPP route
     bool snppGiven = false;  // any of them was given
+    bool snppOnCommandLine = false;  // and on the command line, over the configuration file's
     NoticeSettings notices;
 };
 
@@ -39,6 +42,8 @@ constexpr const char WCTP_SECURITY_CODE_VARIABLE[] = "PAGING_GATEWAY_WCTP_SECURI
 // The options the command line takes, each table ending in null: flags, and options with a value.
 extern const char* const GATEWAY_FLAGS[];
 extern const char* const GATEWAY_VALUE_OPTIONS[];
+// The value options that may be given more than once (an array in the configuration file).
+extern const char* const GATEWAY_REPEATABLE_OPTIONS[];
 
 // True for a known option; `takesValue` says which table it is in.
 bool IsGatewayOption(const std::string& name, bool& takesValue);

@@ -39,6 +39,8 @@ private:
     std::thread thread_;
 };
 
+}  // namespace
+
 void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
     bool others = false;  // carriers with routes of their own
     for (const RelayRoute& route : relay.routes) others = others || !route.carrier.empty();
@@ -53,6 +55,8 @@ void PrintRoutes(const RelaySettings& relay, std::ostream& err) {
             << (fallback ? " while the route before it is down" : "") << "\n";
     }
 }
+
+namespace {
 
 // What a user can do about the commonest reasons a port cannot be had.
 std::string ListenHint(const std::string& error, int port) {

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake make g++ clang libgtest-dev googletest libbenchmark-dev netbase libcurl4-openssl-dev
           g++-mingw-w64-i686 wine wine32:i386 fonts-wine xvfb xauth xdotool x11-apps imagemagick
           zip unzip python3 python3-aiosmtpd libexpat1-dev openssl chromium chromium-driver python3-selenium
-          libtomlplusplus-dev nlohmann-json3-dev msitools hylafax-server systemd iproute2 util-linux)
+          libtomlplusplus-dev nlohmann-json3-dev msitools wixl hylafax-server systemd iproute2 util-linux)
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

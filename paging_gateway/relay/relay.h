@@ -24,6 +24,7 @@ struct RelayRoute {
     std::string carrier;  // a carrier's display name; empty: every carrier without a route of its own
     UpstreamUrl url;
     SnppSettings snpp;  // SNPP routes only
+    bool snppOwn = false;  // `snpp` set by the configuration file's [[route]], not by the --snpp- options
 };
 
 struct RelaySettings {

@@ -11,6 +11,8 @@ bool CheckServiceOptions(const std::vector<std::string>& options, std::string& e
         {"--count", "a service runs until it is stopped; leave --count out"},
         {"--help", "--help does not go with --install-service"},
         {"-h", "--help does not go with --install-service"},
+        {"--config", "the service writes its own settings file from the options; edit that file afterwards"},
+        {"--check-config", "--check-config does not go with --install-service"},
     };
     for (const std::string& option : options)
         for (const auto& refused : REFUSED)

@@ -63,12 +63,14 @@ bool PrepareServiceDataFolder(const std::string& folder, std::string& error) {
     return Apply(folder, access, error);
 }
 
-bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std::string& error) {
+bool WriteServiceFile(const std::string& path, const std::string& bytes, bool secret, std::string& error) {
     const Access access(CREDENTIALS_ACCESS);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, access.Descriptor(), FALSE};
-    // Closed to others from its first byte; an older file is replaced and gets the same access.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, access.Ok() ? &attributes : nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A file that is replaced keeps its old access list, so the old one goes first; a secret is closed to
+    // others from its first byte, anything else inherits the folder's access.
+    DeleteFileA(path.c_str());
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, secret && access.Ok() ? &attributes : nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = "cannot write " + path + ": " + SystemError();
         return false;
@@ -81,9 +83,10 @@ bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std
         error = "cannot write " + path + ": " + SystemError();
         return false;
     }
-    return Apply(path, access, error);
+    return !secret || Apply(path, access, error);
 }
 
 std::string ServiceSpoolFolder(const std::string& folder) { return folder + "\\spool"; }
 std::string ServiceLogFile(const std::string& folder) { return folder + "\\paging_gateway.log"; }
+std::string ServiceConfigFile(const std::string& folder) { return folder + "\\paging_gateway.toml"; }
 std::string ServiceCredentialsFile(const std::string& folder) { return folder + "\\paging_gateway.env"; }

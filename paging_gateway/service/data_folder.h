@@ -10,9 +10,12 @@ std::string ServiceDataFolder();
 // may only read; the credentials file inside is for administrators and the service alone.
 bool PrepareServiceDataFolder(const std::string& folder, std::string& error);
 
-// Writes `bytes` to a file that only administrators and the service's account may read.
-bool WriteCredentialsFile(const std::string& path, const std::string& bytes, std::string& error);
+// Writes `bytes` to a new file in place of any older one: with `secret`, one that only administrators and the
+// service's account may read; without, one that has the folder's access (users may read it).
+bool WriteServiceFile(const std::string& path, const std::string& bytes, bool secret, std::string& error);
 
 std::string ServiceSpoolFolder(const std::string& folder);
 std::string ServiceLogFile(const std::string& folder);
+std::string ServiceConfigFile(const std::string& folder);
+// Where installs before the configuration file kept the logins.
 std::string ServiceCredentialsFile(const std::string& folder);

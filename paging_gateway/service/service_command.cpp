@@ -13,15 +13,18 @@ const char SERVICE_USAGE[] =
     "As a Windows service (in a Command Prompt run as administrator):\n"
     "  --install-service OPTIONS  installs the service mervasTXGateway, which starts with Windows\n"
     "                           and relays as the OPTIONS say (--relay and the others above, not\n"
-    "                           --spool, --once or --count); its spool, its log and the logins set\n"
-    "                           in this console are kept in %ProgramData%\\mervasTX\n"
-    "  --uninstall-service      stops and removes it (pages still waiting stay in its spool)\n";
+    "                           --spool, --once or --count), written with the logins set in this\n"
+    "                           console to %ProgramData%\\mervasTX\\paging_gateway.toml; without\n"
+    "                           OPTIONS an existing file there is kept. Spool and log are there too\n"
+    "  --uninstall-service      stops and removes it and its logins (the spool, the ledger, the log\n"
+    "                           and the settings without logins stay)\n"
+    "  --no-pause               with either: never wait for a key (for installers)\n";
 #else
 const char SERVICE_USAGE[] =
     "On Linux, run it as a service with the systemd unit paging_gateway/service/paging_gateway.service.\n";
 #endif
 
-bool RunServiceCommand(int argc, char** argv, int& code) {
+bool RunServiceCommand(int argc, char** argv, int& code, bool& mayPause) {
     static const char* const WORDS[] = {"--install-service", "--uninstall-service", "--service"};
     std::string word;
     std::vector<std::string> rest;
@@ -29,6 +32,7 @@ bool RunServiceCommand(int argc, char** argv, int& code) {
         bool isWord = false;
         for (const char* candidate : WORDS) isWord = isWord || candidate == std::string(argv[i]);
         if (isWord && word.empty()) word = argv[i];
+        else if (std::string(argv[i]) == "--no-pause") mayPause = false;
         else rest.push_back(argv[i]);
     }
     if (word.empty()) return false;

@@ -8,6 +8,10 @@
 
 #include <cstdlib>
 
+#include "paging_gateway/config/config_file.h"
+#include "paging_gateway/config/config_text.h"
+#include "paging_gateway/options.h"
+#include "paging_gateway/platform/files.h"
 #include "paging_gateway/platform/system_error.h"
 #include "paging_gateway/service/command_line.h"
 #include "paging_gateway/service/data_folder.h"
@@ -62,22 +66,86 @@ std::string ThisProgram() {
     return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
 }
 
-// The logins set in this console go to the service's credentials file, which only it and administrators read.
-bool KeepCredentials(const std::string& folder, std::ostream& out, std::ostream& err) {
-    Variables variables;
-    for (const char* name : CREDENTIAL_VARIABLES)
-        if (const char* value = std::getenv(name)) variables.emplace_back(name, value);
-    if (variables.empty()) return true;
+// The logins set in this console, or else those the settings already there hold, or an older install's
+// credentials file; a service does not see the installing user's environment.
+ConfigLogins LoginsToKeep(const std::string& folder) {
+    Variables kept;
     std::string text, error;
-    const std::string path = ServiceCredentialsFile(folder);
-    if (!EnvironmentFileText(variables, text, error) || !WriteCredentialsFile(path, text, error)) {
+    const std::string older = ServiceCredentialsFile(folder);
+    if (FileExists(older) && ReadSmallFile(older, 64 * 1024, text, error)) ParseEnvironmentFile(text, kept, error);
+    ConfigFile current;
+    const std::string path = ServiceConfigFile(folder);
+    if (FileExists(path) && ReadSmallFile(path, 1024 * 1024, text, error)) ParseConfigText(text, path, current, error);
+    std::string currentUser;
+    for (const ConfigSetting& setting : current.settings)
+        if (setting.option == "--smtp-user") currentUser = setting.value;
+    auto value = [&kept](const char* name, const std::string& inFile) {
+        if (const char* set = std::getenv(name)) return std::string(set);
+        if (!inFile.empty()) return inFile;
+        for (const auto& variable : kept)
+            if (variable.first == name) return variable.second;
+        return std::string();
+    };
+    ConfigLogins logins;
+    logins.smtpUser = value(SMTP_USER_VARIABLE, currentUser);
+    logins.smtpPassword = value(SMTP_PASSWORD_VARIABLE, current.smtpPassword);
+    logins.wctpSender = value(WCTP_SENDER_VARIABLE, current.wctpSender);
+    logins.wctpSecurityCode = value(WCTP_SECURITY_CODE_VARIABLE, current.wctpSecurityCode);
+    logins.snppPassword = value(SNPP_PASSWORD_VARIABLE, current.snppPassword);
+    return logins;
+}
+
+// The service's configuration file: written from `options`, or kept as it is when none are given.
+bool KeepConfiguration(const std::string& folder, const std::vector<std::string>& options, std::ostream& out,
+                       std::ostream& err) {
+    const std::string path = ServiceConfigFile(folder);
+    std::string error;
+    if (options.empty() && FileExists(path)) {
+        const char* argv[] = {"paging_gateway", "--config", path.c_str()};
+        GatewayOptions checked;
+        if (!ParseOptions(3, argv, checked, error)) {
+            err << "paging_gateway: " << error << "\n";
+            return false;
+        }
+        out << "paging_gateway: the service keeps its settings in " << path << "\n";
+        return true;
+    }
+    std::vector<std::string> written = options;
+    written.insert(written.end(), {"--spool", ServiceSpoolFolder(folder)});
+    bool secret = false;
+    const std::string text = ConfigText(written, LoginsToKeep(folder), secret);
+    if (!WriteServiceFile(path, text, secret, error)) {
         err << "paging_gateway: " << error << "\n";
         return false;
     }
-    out << "paging_gateway: the service reads";
-    for (const auto& variable : variables) out << " " << variable.first;
-    out << " from " << path << "\n";
+    out << "paging_gateway: the service's settings are in " << path
+        << (secret ? ", with the logins set in this console (only administrators and the service may read it)\n"
+                   : "\n");
+    const std::string older = ServiceCredentialsFile(folder);
+    if (FileExists(older) && RemoveFile(older, error))
+        out << "paging_gateway: removed " << older << ", whose logins are in the settings now\n";
     return true;
+}
+
+// What --uninstall-service leaves: no logins, but the settings, the spool, the ledger and the log.
+void RemoveLogins(const std::string& folder, std::ostream& out, std::ostream& err) {
+    std::string error, text, stripped;
+    const std::string older = ServiceCredentialsFile(folder);
+    if (FileExists(older)) {
+        if (RemoveFile(older, error)) out << "paging_gateway: removed the logins in " << older << "\n";
+        else err << "paging_gateway: cannot remove " << older << ", which holds logins: " << error << "\n";
+    }
+    const std::string path = ServiceConfigFile(folder);
+    int removed = 0;
+    if (!FileExists(path) || !ReadSmallFile(path, 1024 * 1024, text, error)) return;
+    if (!ConfigWithoutSecrets(text, stripped, removed, error)) {
+        // Unreadable, it may still hold a password: it goes rather than stays.
+        if (RemoveFile(path, error)) out << "paging_gateway: removed " << path << ", which does not read as TOML\n";
+        return;
+    }
+    if (removed == 0) return;
+    if (WriteServiceFile(path, stripped, false, error)) out << "paging_gateway: took the logins out of " << path << "\n";
+    else err << "paging_gateway: cannot take the logins out of " << path << ": " << error << "\n";
 }
 
 void Describe(SC_HANDLE service) {
@@ -130,9 +198,9 @@ int InstallService(const std::vector<std::string>& options, std::ostream& out, s
         err << "paging_gateway: " << error << "\n";
         return 1;
     }
-    if (!KeepCredentials(folder, out, err)) return 1;
+    if (!KeepConfiguration(folder, options, out, err)) return 1;
 
-    const std::string commandLine = ServiceCommandLine(exe, options, ServiceSpoolFolder(folder));
+    const std::string commandLine = QuoteArgument(exe) + " --service --config " + QuoteArgument(ServiceConfigFile(folder));
     Handle service(CreateServiceA(manager, SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                   commandLine.c_str(), nullptr, nullptr, nullptr, SERVICE_ACCOUNT, ""));
@@ -168,7 +236,9 @@ int UninstallService(std::ostream& out, std::ostream& err) {
     if (!DeleteService(service)) return Refused("removing the service", err);
     RemoveEventLogSource();
     const std::string folder = ServiceDataFolder();
-    out << "paging_gateway: removed the service " << SERVICE_NAME << "; its log and any pages still waiting stay in "
-        << folder << "\n";
+    out << "paging_gateway: removed the service " << SERVICE_NAME << "\n";
+    RemoveLogins(folder, out, err);
+    out << "paging_gateway: kept in " << folder << ": the pages still waiting and the ledger (spool), the log "
+        << "(paging_gateway.log) and the settings without logins (paging_gateway.toml)\n";
     return 0;
 }

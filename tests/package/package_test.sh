@@ -30,7 +30,7 @@ trap finish EXIT
 
 # What the zip holds, unpacked into an empty folder.
 listing=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-[ "$listing" = "mervasTX.exe paging_gateway.exe readme.txt " ] || fail "the zip holds: $listing"
+[ "$listing" = "mervasTX.exe paging_gateway.example.toml paging_gateway.exe readme.txt " ] || fail "the zip holds: $listing"
 unzip -q "$zip" -d "$app"
 
 # Both programs: 32-bit PE, stripped, needing no DLL beyond the system's own.

@@ -2,7 +2,7 @@
 # The zip's paging gateway as a Windows service, under Wine's service manager in a prefix of its own (a
 # service left installed would start with every later Wine session there and hold port 80): installed,
 # started, a page from mervasTX.exe relayed to an SNPP stand-in, a page kept in the spool across a stop,
-# "Connect failed!" while stopped, started again, removed.
+# "Connect failed!" while stopped, started again, removed with its logins.
 # Usage: service_test.sh ZIP PACKAGE_PROBE_EXE   (inside tools/in_display.sh)
 set -euo pipefail
 zip=$1 probe=$2
@@ -88,26 +88,37 @@ cp "$app/paging_gateway.exe" "$(winepath -u "$profile")/Desktop/"
 refused=$(wine "$profile\\Desktop\\paging_gateway.exe" --install-service 2>&1) && fail "installed from $profile"
 [[ "$refused" == *"your own user folder"* ]] || fail "an install from $profile says: $refused"
 
-# Installed: the service's entry as the service manager keeps it.
+# Installed: the service's entry as the service manager keeps it, and its settings file with the console's login.
 start_standin
-installed=$(gateway --install-service --relay $relay --retry-first 500 2>&1) ||
+installed=$(PAGING_GATEWAY_WCTP_SECURITY_CODE=console-code gateway --install-service --relay $relay --retry-first 500 2>&1) ||
   fail "--install-service failed: $installed"
-image="\"C:\\Program Files\\mervasTX\\paging_gateway.exe\" --service --relay $relay --retry-first 500"
-image+=' --spool C:\ProgramData\mervasTX\spool'
+image='"C:\Program Files\mervasTX\paging_gateway.exe" --service --config C:\ProgramData\mervasTX\paging_gateway.toml'
 entry=$(wine reg query 'HKLM\System\CurrentControlSet\Services\mervasTXGateway' | tr -d '\r')
 for expected in 'DisplayName    REG_SZ    mervasTX paging gateway' 'Start    REG_DWORD    0x2' \
   'ObjectName    REG_SZ    NT AUTHORITY\LocalService' \
   "ImagePath    REG_SZ    $image"; do
   [[ "$entry" == *"$expected"* ]] || fail "the service's entry lacks \"$expected\": $entry"
 done
+config="$data/paging_gateway.toml"
+settings=$(tr -d '\r' <"$config")
+for expected in "url = '$relay'" "retry-first = '500'" "spool = 'C:\\ProgramData\\mervasTX\\spool'" \
+  "wctp-security-code = 'console-code'"; do
+  [[ $'\n'"$settings"$'\n' == *$'\n'"$expected"$'\n'* ]] || fail "the settings lack $expected: $settings"
+done
+[[ "$installed" == *"only administrators and the service may read it"* ]] || fail "the install says: $installed"
+checked=$(gateway --check-config 'C:\ProgramData\mervasTX\paging_gateway.toml' 2>&1) ||
+  fail "the written settings do not check out: $checked"
 again=$(gateway --install-service --relay $relay 2>&1) && fail "installed twice"
 [[ "$again" == *"installed already"* ]] || fail "a second install says: $again"
 
 # Port 80 taken: the service stops at once, with the reason and the hint in its log.
-python3 -c 'import socket, time; s = socket.socket(); s.bind(("127.0.0.1", 80)); s.listen()
-print("taken", flush=True); time.sleep(30)' >"$work/holder.log" 2>&1 &
+# SO_REUSEADDR, since an earlier test's connections to port 80 may still be in TIME_WAIT; it still keeps any
+# other listener off the port.
+python3 -c 'import socket, time; s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 80)); s.listen(); print("taken", flush=True); time.sleep(30)' >"$work/holder.log" 2>&1 &
 holder=$!
 for _ in $(seq 50); do grep -q taken "$work/holder.log" && break; sleep 0.1; done
+grep -q taken "$work/holder.log" || fail "could not take port 80 for the test: $(cat "$work/holder.log")"
 wine net start mervasTXGateway >/dev/null 2>&1 || true
 wait_state STOPPED || fail "a service that cannot listen is $(service_state)"
 wait_log 'another program uses port 80; `netstat -ano | findstr :80` shows which' 1 ||
@@ -165,11 +176,19 @@ wait_log 'listening on 127.0.0.1:80' 2 || fail "the service does not listen agai
 wait_page '5552223333: kept over the stop (from Pat, callback 5550001111)'
 grep -q 'nobody listening' "$pages" && fail "a page sent while stopped arrived"
 
-# Removed: stopped first, gone from the service manager; its folder and log stay.
+# Removed: stopped first, gone from the service manager with its logins (an older install's paging_gateway.env
+# too); the settings without logins, the spool, the ledger and the log stay.
+printf 'PAGING_GATEWAY_WCTP_SECURITY_CODE=older-code\r\n' >"$data/paging_gateway.env"
 removed=$(gateway --uninstall-service 2>&1) || fail "--uninstall-service failed: $removed"
 wine sc query mervasTXGateway >/dev/null 2>&1 && fail "the service is still there after --uninstall-service"
 wait_log 'paging_gateway: stopped' 2 || fail "the log does not say it stopped again: $(cat "$log")"
 [ -f "$log" ] || fail "the log went with the service"
+[ -e "$data/paging_gateway.env" ] && fail "--uninstall-service left paging_gateway.env and its logins"
+grep -q 'console-code' "$config" && fail "--uninstall-service left the security code in the settings"
+grep -qF "$relay" "$config" || fail "--uninstall-service lost the settings: $(cat "$config")"
+[ -f "$data/spool/ledger.txt" ] || fail "--uninstall-service took the ledger: $(ls -R "$data")"
+[[ "$removed" == *"kept in C:\ProgramData\mervasTX: the pages still waiting and the ledger"* ]] ||
+  fail "--uninstall-service says: $removed"
 
 probe close mervasTX
 timeout 20 tail --pid="$program" -f /dev/null || fail "mervasTX did not end"
