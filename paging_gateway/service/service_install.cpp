@@ -11,6 +11,7 @@
 #include "paging_gateway/config/config_file.h"
 #include "paging_gateway/config/config_text.h"
 #include "paging_gateway/options.h"
+#include "paging_gateway/platform/command_line_quote.h"
 #include "paging_gateway/platform/files.h"
 #include "paging_gateway/platform/system_error.h"
 #include "paging_gateway/service/command_line.h"
@@ -200,7 +201,7 @@ int InstallService(const std::vector<std::string>& options, std::ostream& out, s
     }
     if (!KeepConfiguration(folder, options, out, err)) return 1;
 
-    const std::string commandLine = QuoteArgument(exe) + " --service --config " + QuoteArgument(ServiceConfigFile(folder));
+    const std::string commandLine = QuoteWindowsArgument(exe) + " --service --config " + QuoteWindowsArgument(ServiceConfigFile(folder));
     Handle service(CreateServiceA(manager, SERVICE_NAME, SERVICE_DISPLAY_NAME, SERVICE_ALL_ACCESS,
                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
                                   commandLine.c_str(), nullptr, nullptr, nullptr, SERVICE_ACCOUNT, ""));
