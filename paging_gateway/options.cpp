@@ -45,6 +45,7 @@ const char GATEWAY_USAGE[] =
     "paging network over " RELAY_KINDS ",\n"
     "keeping it in a spool folder until the network has taken it.\n"
     "Each page's story is on http://ADDRESS:PORT/status (also /status.json and /metrics).\n"
+    "The manual: docs/gateway.md in the source, or readme.txt beside the Windows program.\n"
     "  --address A              IPv4 address to listen on (default 127.0.0.1; \"localhost\" means that)\n"
     "  --port P                 TCP port (default 80, where mervasTX sends)\n"
     "  --once                   exit after the first page\n"
