@@ -129,7 +129,8 @@ TEST(RouteTest, PagesWaitingOnADeadRouteLeaveByTheNextWithinTheFailoverTime) {
     EXPECT_LT(took.moved.count(), 1000);
 }
 
-// The figure README gives: run with --gtest_also_run_disabled_tests --gtest_filter='*FiveSeconds*'.
+// How long failover takes, for docs/benchmarks.md: run with --gtest_also_run_disabled_tests
+// --gtest_filter='*FiveSeconds*'.
 TEST(RouteTest, DISABLED_MeasureFailoverAfterFiveSeconds) {
     for (int run = 0; run < 5; ++run) {
         const FailoverTimes took = FailOver("5s", 5000);
