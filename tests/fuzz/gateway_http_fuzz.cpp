@@ -103,7 +103,10 @@ void CheckAnswer(const Reading& reading, size_t receivedBytes) {
         Check(OneCleanLine(answer.line), "the printed line breaks");
         switch (reading.state) {
             case RequestState::Complete:
-                Check(answer.status == 200 || answer.status == 400 || answer.status == 404, "odd status");
+                // 413: a whole request whose page brings more than a page may.
+                Check(answer.status == 200 || answer.status == 400 || answer.status == 404 || answer.status == 413,
+                      "odd status");
+                Check((answer.status == 413) == (answer.line.compare(0, 14, "refused: page ") == 0), "refusal line");
                 Check((answer.status == 200) == (answer.line.compare(0, 9, "page via ") == 0), "page line");
                 break;
             case RequestState::Bad: Check(answer.status == 400, "bad request not 400"); break;
