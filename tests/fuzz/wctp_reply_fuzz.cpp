@@ -27,9 +27,13 @@ const char* const ANSWERS[] = {
     "</wctp-ClientResponse></wctp-ClientQueryResponse></wctp-Operation>",
 };
 
+// A network's windows-1252 text is kept as its bytes (the ledger quotes them, the console escapes them); no
+// control byte may come through.
 bool OneCleanLine(const std::string& text) {
-    for (char c : text)
-        if (c < 0x20 || c > 0x7E) return false;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return false;
+    }
     return true;
 }
 
