@@ -205,41 +205,34 @@ TEST_F(ConfigFileTest, TheCommandLineWinsAndItsRelayReplacesTheFilesRoutes) {
     EXPECT_EQ(error, "one configuration file at a time");
 }
 
+// Sets (or, given null, clears) both WCTP login variables.
+void SetWctpLogins(const char* sender, const char* code) {
+#ifdef _WIN32
+    _putenv_s(WCTP_SENDER_VARIABLE, sender ? sender : "");
+    _putenv_s(WCTP_SECURITY_CODE_VARIABLE, code ? code : "");
+#else
+    for (const auto& variable : {std::make_pair(WCTP_SENDER_VARIABLE, sender), std::make_pair(WCTP_SECURITY_CODE_VARIABLE, code)})
+        variable.second ? setenv(variable.first, variable.second, 1) : unsetenv(variable.first);
+#endif
+}
+
 TEST_F(ConfigFileTest, EnvironmentLoginsWinOverTheFiles) {
     const char* text = "wctp-sender = \"file-sender\"\nwctp-security-code = \"file-code\"\n"
                        "[[route]]\nurl = \"wctp+http://w.example.net/wctp\"\n";
     GatewayOptions options;
     std::string error;
     ASSERT_TRUE(Parse(text, {}, options, error)) << error;
-#ifdef _WIN32
-    _putenv_s(WCTP_SENDER_VARIABLE, "");
-    _putenv_s(WCTP_SECURITY_CODE_VARIABLE, "");
-#else
-    unsetenv(WCTP_SENDER_VARIABLE);
-    unsetenv(WCTP_SECURITY_CODE_VARIABLE);
-#endif
+    SetWctpLogins(nullptr, nullptr);
     WctpSettings fromFile = options.relay.wctp;
     ASSERT_TRUE(ReadWctpCredentials(options.relay, fromFile, error)) << error;
     EXPECT_EQ(fromFile.senderId, "file-sender");
     EXPECT_EQ(fromFile.securityCode, "file-code");
-#ifdef _WIN32
-    _putenv_s(WCTP_SENDER_VARIABLE, "env-sender");
-    _putenv_s(WCTP_SECURITY_CODE_VARIABLE, "env-code");
-#else
-    setenv(WCTP_SENDER_VARIABLE, "env-sender", 1);
-    setenv(WCTP_SECURITY_CODE_VARIABLE, "env-code", 1);
-#endif
+    SetWctpLogins("env-sender", "env-code");
     WctpSettings fromEnvironment = options.relay.wctp;
     ASSERT_TRUE(ReadWctpCredentials(options.relay, fromEnvironment, error)) << error;
     EXPECT_EQ(fromEnvironment.senderId, "env-sender");
     EXPECT_EQ(fromEnvironment.securityCode, "env-code");
-#ifdef _WIN32
-    _putenv_s(WCTP_SENDER_VARIABLE, "");
-    _putenv_s(WCTP_SECURITY_CODE_VARIABLE, "");
-#else
-    unsetenv(WCTP_SENDER_VARIABLE);
-    unsetenv(WCTP_SECURITY_CODE_VARIABLE);
-#endif
+    SetWctpLogins(nullptr, nullptr);
 }
 
 #ifndef _WIN32

@@ -133,6 +133,11 @@ def serve(address, port, folder, cert=None, key=None):
     server = http.server.ThreadingHTTPServer((address, int(port)), Handler)
     server.daemon_threads = True
     server.state = State(folder)
+    run(server, folder, cert, key)
+
+
+def run(server, folder, cert=None, key=None):
+    """Serves over TLS when given a certificate, says so with FOLDER/ready, and stops on SIGTERM."""
     if cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert, key)

@@ -7,10 +7,10 @@ The first REFUSE posts (default 0) are answered 503, every later one 204; with C
 """
 import http.server
 import os
-import signal
-import ssl
 import sys
 import threading
+
+import wctp_standin
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -39,13 +39,7 @@ def serve(address, port, folder, refuse="0", cert=None, key=None):
     server = http.server.ThreadingHTTPServer((address, int(port)), Handler)
     server.daemon_threads = True
     server.folder, server.refuse, server.count, server.lock = folder, int(refuse), 0, threading.Lock()
-    if cert:
-        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.load_cert_chain(cert, key)
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
-    open(os.path.join(folder, "ready"), "w").close()
-    server.serve_forever()
+    wctp_standin.run(server, folder, cert, key)
 
 
 if __name__ == "__main__":
